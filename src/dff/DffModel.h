@@ -1,0 +1,84 @@
+// One loaded model file: the whole file in memory, the clump and its kept
+// children, the parsed frames and geometries, and the first error latched.
+//
+// Ownership: the model owns fileBuffer, every chunk record and every geometry.
+// Chunk payloads read from the file view fileBuffer, which is freed last.
+#pragma once
+
+#include <cstdint>
+
+#include "dff/ErrorCode.h"
+#include "dff/Geometry.h"
+#include "stream/Stream.h"
+
+namespace brennix {
+
+constexpr uint32_t kTypeFrameList = 0x0E;
+constexpr uint32_t kTypeClump = 0x10;
+constexpr uint32_t kTypeAtomic = 0x14;
+constexpr uint32_t kTypeGeometryList = 0x1A;
+constexpr uint32_t kTypeUvAnimDictionary = 0x2B;
+constexpr uint32_t kTypeFrameName = 0x253F2FE;
+constexpr uint32_t kTypeCollision = 0x253F2FF;
+constexpr uint32_t kMaxFrames = 256;
+
+// A frame record of the Frame List, kept as the 56 bytes of the file.
+struct FrameRecord {
+    uint8_t bytes[56];
+};
+
+struct DffModel {
+    uint32_t errorCode;
+    uint32_t errorDetail;
+    ByteBuffer fileBuffer;
+    uint8_t hasCollision;
+    PointerArray<Geometry> geometries;
+    Chunk* uvAnimDictionary;  // a leading dictionary, written back before the clump
+    Chunk* clump;
+    Chunk* clumpStruct;
+    Chunk* frameList;
+    Chunk* geometryList;
+    Chunk* atomic;
+    Chunk* clumpExtension;
+    FrameRecord* frames;
+    uint32_t frameCount;
+
+    void Init();
+    // Frees everything; safe after Init alone and after any failed step.
+    void Release();
+
+    // 1 = loaded; 0 = not a usable clump (errorCode set); -1 = the file could
+    // not be opened or read.
+    int32_t Load(const char* path);
+    // Called by Load: keeps the first Struct, Frame List, Geometry List,
+    // Atomic and Extension of the clump. 0 on a second Frame List, Geometry
+    // List or Atomic (code latched), or when memory ran out.
+    int32_t SortClumpChildren(Chunk* clumpChunk);
+    // Writes the clump in the fixed child order. Returns the bytes written; 0
+    // when there is no clump Struct, a kept chunk is cut short in the file,
+    // memory ran out or the file could not be written (nothing written then).
+    int32_t Save(const char* path);
+    // Builds the bytes that Save writes. False when Save would write nothing.
+    bool BuildFile(ByteBuffer& out);
+    // Appends the COL3 file at path as a Collision entry of the clump's
+    // Extension. 1 = attached; -1 = no clump or no clump Extension; -2 = the
+    // COL3 file could not be read, or not held in memory. Unchanged on failure.
+    int32_t AttachCollisionFile(const char* path);
+
+    // 1 = read; 0 = no Frame List, or a failure with errorCode set.
+    int32_t ReadFrameList();
+    // 1 when the frame Extension's entries are acceptable, 0 otherwise.
+    int32_t CheckFrameExtension(Chunk& extension);
+
+    // 1 = read (at most one Geometry added, possibly none); 0 = failure with
+    // errorCode set, or no Geometry List (no code then).
+    int32_t ReadGeometryList();
+    // Replaces geometryList by one rebuilt from the changed first geometry.
+    // False when there is nothing to write or memory ran out (model unchanged).
+    bool RebuildGeometryList();
+
+    // Slot 0 of geometries, or null.
+    Geometry* FirstGeometry() const { return geometries.At(0); }
+};
+
+}  // namespace brennix

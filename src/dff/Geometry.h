@@ -1,0 +1,123 @@
+// One geometry of a model: the parsed Geometry Struct, its material list and
+// its extension entries, and the operations that change and write it back.
+#pragma once
+
+#include <cstdint>
+
+#include "stream/Stream.h"
+
+namespace brennix {
+
+constexpr int32_t kMaxTriangles = 100000;
+constexpr int32_t kMaxVertices = 200000;
+constexpr uint32_t kMaxBinMeshes = 100000;
+
+constexpr uint16_t kFormatPrelit = 0x08;
+constexpr uint16_t kFormatTexCoords = 0x84;  // either bit
+constexpr uint16_t kFormatNormals = 0x10;
+constexpr uint16_t kFormatLight = 0x20;
+
+constexpr uint32_t kTypeStruct = 0x01;
+constexpr uint32_t kTypeString = 0x02;
+constexpr uint32_t kTypeExtension = 0x03;
+constexpr uint32_t kTypeTexture = 0x06;
+constexpr uint32_t kTypeMaterial = 0x07;
+constexpr uint32_t kTypeMaterialList = 0x08;
+constexpr uint32_t kTypeGeometry = 0x0F;
+constexpr uint32_t kTypeSkin = 0x116;
+constexpr uint32_t kTypeBinMesh = 0x50E;
+constexpr uint32_t kTypeNightColors = 0x253F2F9;
+constexpr uint32_t kNightColorsMarker = 0x37505050;  // "PPP7"
+
+struct TextureSlot {
+    uint32_t textureWord;
+    uint8_t textureName[32];  // not terminated when the name fills all 32 bytes
+    uint8_t maskName[32];
+};
+
+struct Material {
+    uint32_t structWords[7];  // word 3 is the texture count
+    TextureSlot textures[2];
+};
+
+struct BinMesh {
+    uint32_t indexCount;
+    uint32_t materialIndex;
+    uint32_t* indices;  // owned, indexCount entries
+};
+
+struct Geometry {
+    uint8_t colorsChanged;
+    uint32_t errorCode;
+    uint32_t errorDetail;
+    uint16_t formatFlags;
+    uint16_t formatHigh;
+    int32_t triangleCount;
+    int32_t vertexCount;
+    uint32_t morphTargetCount;
+    uint8_t hasPrelit;
+    uint8_t hasNight;
+    uint8_t* prelitColors;  // vertexCount RGBA records
+    uint8_t* nightColors;   // vertexCount RGBA records
+    float* texCoords;       // texCoordSets sets of vertexCount (u, v) pairs
+    uint32_t texCoordSets;  // sets held in texCoords (0 when none)
+    uint8_t* triangles;     // triangleCount 8-byte records as on disk
+    float boundingSphere[4];
+    uint32_t hasPositions;
+    uint32_t hasNormals;
+    float* positions;  // vertexCount x, y, z
+    float* normals;    // vertexCount x, y, z
+    Chunk* materialListChunk;
+    Chunk* extensionChunk;
+    int32_t materialCount;
+    PointerArray<Material> materials;
+    uint8_t hasBinMesh;
+    uint32_t binMeshFlags;
+    uint32_t meshCount;
+    uint32_t meshIndexTotal;
+    PointerArray<BinMesh> meshes;
+    uint8_t boneCount;
+    uint8_t usedBoneCount;
+    uint8_t maxWeightsPerVertex;
+    uint8_t skinPadding;
+    uint8_t* usedBones;
+    uint8_t* vertexBoneIndices;
+    uint8_t* vertexBoneWeights;
+    uint8_t* inverseBoneMatrices;
+    uint32_t skinTrailer[3];
+
+    // Empty state: flags and counts 0, pointers null, arrays empty.
+    void Init();
+    // Frees everything owned; safe on a half-read or only initialised record.
+    void Release();
+
+    // Reads the Struct body (the payload positioned after the Struct header),
+    // then the material list and the extension from the same payload. False
+    // with errorCode latched on failure. stampHigh is the Geometry chunk's.
+    bool Read(ByteBuffer& payload, uint16_t stampHigh);
+    bool ReadMaterialList(ByteBuffer& payload);
+    bool ReadMaterial(ByteBuffer& listPayload);
+    bool ReadExtension(ByteBuffer& payload);
+    bool ReadSkin(ByteBuffer& extensionPayload);
+
+    // Serialises the Struct body afresh. Null when out of memory.
+    Chunk* WriteStruct() const;
+    // Builds the Geometry chunk: the new Struct, the Material List as read,
+    // and the Extension (rebuilt with a fresh Night Colours entry when night
+    // colours are set, which replaces extensionChunk). Null when out of
+    // memory; the geometry is then unchanged.
+    Chunk* WriteChunk();
+    // Replaces extensionChunk by a copy without entries of the given type.
+    // False only when out of memory (extensionChunk then unchanged).
+    bool RemoveExtensionEntries(uint32_t entryType);
+
+    // Installs the source's day colours as this geometry's night colours.
+    // False when the vertex counts differ, the source has no day colours, or
+    // memory ran out; nothing changes then.
+    bool ImportNightColors(const Geometry& source);
+    // Paints every vertex with one day and one night colour (RGBA records).
+    // False only when out of memory; nothing changes then.
+    bool SetUniformColors(const uint8_t day[4], const uint8_t night[4]);
+};
+
+}  // namespace brennix

@@ -1,0 +1,28 @@
+// Bounded array reads shared by the geometry readers.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "stream/Endian.h"
+#include "stream/Stream.h"
+
+namespace brennix {
+
+// Reads count elements of elementSize bytes into a fresh zero-filled block,
+// provided that many bytes remain; the size is checked before anything is
+// allocated. A zero count still gives a (non-null) block. On success the old
+// block at *out is freed and replaced.
+template <typename T>
+bool ReadArray(ByteBuffer& payload, uint64_t count, uint64_t elementSize, T** out) {
+    uint32_t bytes = 0;
+    if (!ArrayBytes(count, elementSize, &bytes) || bytes > payload.Remaining()) return false;
+    void* block = std::calloc(bytes > 0 ? bytes : 1, 1);
+    if (block == nullptr) return false;
+    payload.Read(block, bytes);
+    std::free(*out);
+    *out = static_cast<T*>(block);
+    return true;
+}
+
+}  // namespace brennix
