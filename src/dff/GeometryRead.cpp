@@ -188,7 +188,7 @@ bool Geometry::Read(ByteBuffer& payload, uint16_t stampHigh) {
     }
     uint8_t sphere[16];
     payload.Read(sphere, 16);
-    for (int i = 0; i < 4; ++i) boundingSphere[i] = LoadF32(sphere + 4 * i);
+    for (int i = 0; i < 4; ++i) LoadF32(sphere + 4 * i, &boundingSphere[i]);
     hasPositions = payload.ReadU32();
     hasNormals = payload.ReadU32();
     if (hasPositions != 0 && !ReadArray(payload, v, 12, &positions)) {

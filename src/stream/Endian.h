@@ -16,11 +16,12 @@ inline uint32_t LoadU32(const uint8_t* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-inline float LoadF32(const uint8_t* p) {
+// Floats move as bytes, never through a floating-point register: on 32-bit
+// x86 a register load would quiet a signalling NaN, and every float the
+// system copies is copied bit for bit.
+inline void LoadF32(const uint8_t* p, float* out) {
     uint32_t bits = LoadU32(p);
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
+    std::memcpy(out, &bits, sizeof bits);
 }
 
 inline void StoreU16(uint8_t* p, uint16_t v) {
@@ -35,7 +36,7 @@ inline void StoreU32(uint8_t* p, uint32_t v) {
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
-inline void StoreF32(uint8_t* p, float value) {
+inline void StoreF32(uint8_t* p, const float& value) {
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     StoreU32(p, bits);
