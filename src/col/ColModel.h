@@ -102,8 +102,8 @@ struct ColModel {
     // Bounds, radius and one box equal to the bounds. 0 when out of memory.
     int32_t GenerateBox(const Geometry& geometry);
     // Bounds, radius, one face per triangle and one vertex per position.
-    // 0 when the geometry has no positions, has more than 65535 triangles or
-    // vertices, names a vertex outside its vertex count, holds a coordinate
+    // 0 when the geometry has no positions, has more than 65535 triangles (the
+    // header's face count is 16 bits), names a vertex outside its vertex count, holds a coordinate
     // that does not fit a vertex (x 128 outside -32768..32767, or not a
     // number), or memory ran out.
     int32_t GenerateMesh(const Geometry& geometry);
