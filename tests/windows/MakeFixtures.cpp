@@ -1,0 +1,159 @@
+// Writes the model and collision files that the Windows library host test
+// (host.c) works on, and the files that this platform's build of the library
+// writes for the successful jobs, which the Windows build must reproduce byte
+// for byte:
+//
+//   brennix_windows_fixtures DIR
+//
+// DIR/in holds the inputs, DIR/expected the reference outputs.
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "brennix.h"
+#include "support/ModelBuilder.h"
+
+namespace fs = std::filesystem;
+using namespace brennix::test;
+
+namespace {
+
+// A signalling NaN with a payload, and a quiet one with another: a float that
+// passes through an x87 register comes out quieted, so these catch a copy that
+// is not bit for bit.
+constexpr uint32_t kSignallingNan = 0x7FA00001u;
+constexpr uint32_t kQuietNan = 0xFFC12345u;
+
+bool Put(const fs::path& path, const Bytes& bytes) {
+    if (WriteFile(path.string(), bytes))
+        return true;
+    std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
+    return false;
+}
+
+ClumpSpec WithoutClumpExtension(ClumpSpec model) {
+    for (auto it = model.children.begin(); it != model.children.end(); ++it) {
+        if (it->kind == ClumpChildKind::Extension) {
+            model.children.erase(it);
+            break;
+        }
+    }
+    return model;
+}
+
+// Day colours that differ from the canonical model's, vertex by vertex.
+ClumpSpec NightVersion(ClumpSpec model) {
+    std::vector<Rgba>& prelit = model.FirstGeometry().prelit;
+    for (size_t i = 0; i < prelit.size(); ++i) {
+        prelit[i] = {static_cast<uint8_t>(10 + i), static_cast<uint8_t>(40 + 3 * i),
+                     static_cast<uint8_t>(200 - i), static_cast<uint8_t>(128 + i)};
+    }
+    return model;
+}
+
+bool Check(int result, const char* what) {
+    if (result == 0)
+        return true;
+    std::fprintf(stderr, "%s returned %d on this platform\n", what, result);
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: brennix_windows_fixtures DIR\n");
+        return 2;
+    }
+    const fs::path root = argv[1];
+    const fs::path in = root / "in";
+    const fs::path expected = root / "expected";
+    std::error_code ec;
+    fs::create_directories(in, ec);
+    fs::create_directories(expected, ec);
+    if (ec) {
+        std::fprintf(stderr, "cannot create %s\n", root.string().c_str());
+        return 1;
+    }
+
+    const ClumpSpec canonical = MakeCanonicalModel();
+
+    ClumpSpec withCollision = canonical;
+    withCollision.ExtensionEntries() = {ExtensionEntry{kEntryCollision, MakeCol3File()}};
+
+    // The Geometry List's count says 2 where one geometry follows.
+    ClumpSpec badGeometry = canonical;
+    badGeometry.FindChild(ClumpChildKind::GeometryList)->geometryList.countOverride = 2;
+
+    // A Geometry List that reads but holds no Geometry chunk.
+    ClumpSpec noGeometry = canonical;
+    {
+        GeometryListSpec& list = noGeometry.FindChild(ClumpChildKind::GeometryList)->geometryList;
+        list.geometries.clear();
+        list.countOverride = 1;
+    }
+
+    ClumpSpec noPositions = canonical;
+    noPositions.FirstGeometry().hasPositions = 0;
+    noPositions.FirstGeometry().positions.clear();
+
+    // One vertex more than the canonical model.
+    ClumpSpec moreVertices = canonical;
+    {
+        GeometrySpec& g = moreVertices.FirstGeometry();
+        g.prelit.push_back({1, 2, 3, 4});
+        for (auto& set : g.uvSets)
+            set.push_back({0.5f, 0.5f});
+        g.positions.push_back({0.25f, 0.25f, 0.25f});
+        g.normals.push_back({0.0f, 0.0f, 1.0f});
+    }
+
+    ClumpSpec noDayColours = canonical;
+    noDayColours.FirstGeometry().formatFlags &= static_cast<uint16_t>(~kGeoPrelit);
+    noDayColours.FirstGeometry().prelit.clear();
+
+    ClumpSpec nanModel = canonical;
+    nanModel.FirstGeometry().sphere.r = BitsToFloat(kSignallingNan);
+    nanModel.FirstGeometry().sphere.x = BitsToFloat(kQuietNan);
+
+    const bool written =
+        Put(in / "model.dff", BuildModel(canonical)) &&
+        Put(in / "night.dff", BuildModel(NightVersion(canonical))) &&
+        Put(in / "withcol.dff", BuildModel(withCollision)) &&
+        Put(in / "noext.dff", BuildModel(WithoutClumpExtension(canonical))) &&
+        Put(in / "badgeom.dff", BuildModel(badGeometry)) &&
+        Put(in / "nogeom.dff", BuildModel(noGeometry)) &&
+        Put(in / "nopos.dff", BuildModel(noPositions)) &&
+        Put(in / "more.dff", BuildModel(moreVertices)) &&
+        Put(in / "noprelit.dff", BuildModel(noDayColours)) &&
+        Put(in / "nan.dff", BuildModel(nanModel)) && Put(in / "small.col", MakeCol3File()) &&
+        Put(in / "garbage.dff", Bytes{'n', 'o', 't', ' ', 'a', ' ', 'm', 'o', 'd', 'e', 'l'});
+    if (!written)
+        return 1;
+
+    auto I = [&](const char* name) { return (in / name).string(); };
+    auto E = [&](const char* name) { return (expected / name).string(); };
+    // Day colour red, night colour (128, 64, 32); the top bytes are ignored.
+    const uint32_t day = 0xFF0000FFu;
+    const uint32_t night = 0x00204080u;
+    bool ok =
+        Check(GenerateColFromDff(I("model.dff").c_str(), 0, E("gen0.col").c_str()), "gen 0") &&
+        Check(GenerateColFromDff(I("model.dff").c_str(), 1, E("gen1.col").c_str()), "gen 1") &&
+        Check(GenerateColFromDff(I("model.dff").c_str(), 2, E("gen2.col").c_str()), "gen 2") &&
+        Check(GenerateColFromDff(I("model.dff").c_str(), 3, E("gen3.col").c_str()), "gen 3") &&
+        Check(GenerateColFromDff(I("nan.dff").c_str(), 0, E("gennan.col").c_str()), "gen nan") &&
+        Check(
+            AppendColToDff(I("model.dff").c_str(), I("small.col").c_str(), E("append.dff").c_str()),
+            "append") &&
+        Check(
+            ImportNVCFromDff(I("model.dff").c_str(), I("night.dff").c_str(), E("nvc.dff").c_str()),
+            "night colours") &&
+        Check(ImportNVCFromDff(I("model.dff").c_str(), I("model.dff").c_str(),
+                               E("nvcsame.dff").c_str()),
+              "night colours from itself") &&
+        Check(EasyVertexColors(I("model.dff").c_str(), day, night, E("paint.dff").c_str()),
+              "paint") &&
+        Check(EasyVertexColors(I("nan.dff").c_str(), day, night, E("paintnan.dff").c_str()),
+              "paint nan");
+    return ok ? 0 : 1;
+}
