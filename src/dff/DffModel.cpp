@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 
+#include "platform/Platform.h"
+#include "stream/Endian.h"
+
 namespace brennix {
 
 const char* ErrorCodeName(uint32_t code) {
@@ -142,45 +145,85 @@ int32_t DffModel::SortClumpChildren(Chunk* clumpChunk) {
     }
 }
 
-// Appends a kept chunk's header as it stands and all of its payload.
-static void AppendWholeChunk(ByteBuffer& out, const Chunk& chunk) {
-    AppendChunkHeader(out, chunk.type, chunk.size, chunk.stampLow, chunk.stampHigh);
-    if (chunk.payload.length > 0) out.Append(chunk.payload.data, chunk.payload.length);
-}
+namespace {
 
-bool DffModel::BuildFile(ByteBuffer& out) {
-    out.Reset();
-    if (clump == nullptr || clumpStruct == nullptr) return false;
+// The saved file as a list of byte runs: encoded headers and the kept
+// chunks' payloads, which are written straight from where they lie.
+struct SavedFile {
+    static constexpr size_t kMaxSegments = 16;
+    uint8_t headers[8][kChunkHeaderSize];
+    uint8_t structBody[12];
+    platform::Segment segments[kMaxSegments];
+    size_t count = 0;
+    size_t headerCount = 0;
+    uint64_t total = 0;
 
-    Chunk* const children[] = {frameList, geometryList, atomic, clumpExtension};
-    // A chunk cut short in the file would be written with a header that
-    // promises bytes that are not there.
-    if (uvAnimDictionary != nullptr && !uvAnimDictionary->IsComplete()) return false;
+    void Add(const uint8_t* data, uint32_t length) {
+        segments[count++] = {data, length};
+        total += length;
+    }
+    void AddHeader(uint32_t type, uint32_t size, uint16_t stampLow, uint16_t stampHigh) {
+        uint8_t* header = headers[headerCount++];
+        StoreU32(header, type);
+        StoreU32(header + 4, size);
+        StoreU16(header + 8, stampLow);
+        StoreU16(header + 10, stampHigh);
+        Add(header, kChunkHeaderSize);
+    }
+    // A kept chunk: its header as it stands and all of its payload bytes.
+    void AddChunk(const Chunk& chunk) {
+        AddHeader(chunk.type, chunk.size, chunk.stampLow, chunk.stampHigh);
+        if (chunk.payload.length > 0) Add(chunk.payload.data, chunk.payload.length);
+    }
+};
+
+}  // namespace
+
+// Lays out the saved file: a leading dictionary as loaded, the clump header,
+// a 12-byte Struct (atomic count as loaded, no lights, no cameras), then the
+// kept children that exist in the fixed order. False when nothing must be
+// written: no clump Struct, or a kept chunk cut short in the file, whose
+// header would promise bytes that are not there.
+static bool LayOutFile(DffModel& model, SavedFile* file) {
+    if (model.clump == nullptr || model.clumpStruct == nullptr) return false;
+    Chunk* const children[] = {model.frameList, model.geometryList, model.atomic,
+                               model.clumpExtension};
+    if (model.uvAnimDictionary != nullptr && !model.uvAnimDictionary->IsComplete()) return false;
     uint64_t clumpSize = 2 * kChunkHeaderSize;  // the Struct: header and 12 bytes
     for (const Chunk* child : children) {
         if (child == nullptr) continue;
         if (!child->IsComplete()) return false;
-        clumpSize += kChunkHeaderSize + static_cast<uint64_t>(child->size);
+        clumpSize += kChunkHeaderSize + static_cast<uint64_t>(child->payload.length);
     }
-    uint64_t total = kChunkHeaderSize + clumpSize;
-    if (uvAnimDictionary != nullptr) total += kChunkHeaderSize + uvAnimDictionary->size;
-    if (total > UINT32_MAX) return false;
-    if (!out.Reserve(static_cast<uint32_t>(total))) return false;
+    if (clumpSize > UINT32_MAX - kChunkHeaderSize) return false;
 
-    if (uvAnimDictionary != nullptr) AppendWholeChunk(out, *uvAnimDictionary);
-    clumpStruct->size = 12;
-    clump->size = static_cast<uint32_t>(clumpSize);
-    AppendChunkHeader(out, clump->type, clump->size, clump->stampLow, clump->stampHigh);
-    AppendChunkHeader(out, clumpStruct->type, clumpStruct->size, clumpStruct->stampLow,
-                      clumpStruct->stampHigh);
-    clumpStruct->payload.Rewind();
-    out.AppendU32(clumpStruct->payload.ReadU32());  // atomic count
-    out.AppendU32(0);                               // lights are dropped
-    out.AppendU32(0);                               // cameras are dropped
+    if (model.uvAnimDictionary != nullptr) file->AddChunk(*model.uvAnimDictionary);
+    model.clumpStruct->size = 12;
+    model.clump->size = static_cast<uint32_t>(clumpSize);
+    file->AddHeader(model.clump->type, model.clump->size, model.clump->stampLow,
+                    model.clump->stampHigh);
+    file->AddHeader(model.clumpStruct->type, model.clumpStruct->size,
+                    model.clumpStruct->stampLow, model.clumpStruct->stampHigh);
+    model.clumpStruct->payload.Rewind();
+    StoreU32(file->structBody, model.clumpStruct->payload.ReadU32());  // atomic count
+    StoreU32(file->structBody + 4, 0);                                // lights are dropped
+    StoreU32(file->structBody + 8, 0);                                // cameras are dropped
+    file->Add(file->structBody, 12);
     for (const Chunk* child : children) {
-        if (child != nullptr) AppendWholeChunk(out, *child);
+        if (child != nullptr) file->AddChunk(*child);
     }
-    if (out.failed || out.length != total) {
+    return file->total <= UINT32_MAX;
+}
+
+bool DffModel::BuildFile(ByteBuffer& out) {
+    out.Reset();
+    SavedFile file;
+    if (!LayOutFile(*this, &file)) return false;
+    if (!out.Reserve(static_cast<uint32_t>(file.total))) return false;
+    for (size_t i = 0; i < file.count; ++i) {
+        if (file.segments[i].length > 0) out.Append(file.segments[i].data, file.segments[i].length);
+    }
+    if (out.failed) {
         out.Reset();
         return false;
     }
@@ -188,12 +231,12 @@ bool DffModel::BuildFile(ByteBuffer& out) {
 }
 
 int32_t DffModel::Save(const char* path) {
-    ByteBuffer out;
-    if (!BuildFile(out)) return 0;
-    uint32_t written = out.SaveFile(path);
-    out.Release();
-    if (written > static_cast<uint32_t>(INT32_MAX)) return INT32_MAX;
-    return static_cast<int32_t>(written);
+    SavedFile file;
+    if (!LayOutFile(*this, &file)) return 0;
+    // Written piece by piece from the chunks themselves: no whole-model copy.
+    if (!platform::ReplaceFile(path, file.segments, file.count)) return 0;
+    if (file.total > static_cast<uint64_t>(INT32_MAX)) return INT32_MAX;
+    return static_cast<int32_t>(file.total);
 }
 
 int32_t DffModel::AttachCollisionFile(const char* path) {

@@ -32,10 +32,17 @@ void DebugOutput(const char* text);
 // Size of an open file, or false when it cannot be told.
 bool FileSize(std::FILE* file, uint64_t* size);
 
-// Replaces the file at path with the given bytes through a temporary file
-// beside it and a rename, so the target is never left partly written. Keeps
-// an existing target's permission bits and writes through a symbolic link.
-// False when anything failed; the target is then unchanged.
-bool ReplaceFile(const char* path, const uint8_t* data, uint32_t length);
+// A run of bytes to be written.
+struct Segment {
+    const uint8_t* data;
+    uint32_t length;
+};
+
+// Replaces the file at path with the segments' bytes, one after the other,
+// through a temporary file beside it and a rename, so the target is never
+// left partly written. Keeps an existing target's permission bits and writes
+// through a symbolic link. False when anything failed; the target is then
+// unchanged.
+bool ReplaceFile(const char* path, const Segment* segments, size_t count);
 
 }  // namespace brennix::platform

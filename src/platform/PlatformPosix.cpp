@@ -102,7 +102,7 @@ static bool WriteAll(int fd, const uint8_t* data, uint32_t length) {
     return true;
 }
 
-bool ReplaceFile(const char* path, const uint8_t* data, uint32_t length) {
+bool ReplaceFile(const char* path, const Segment* segments, size_t count) {
     if (path == nullptr || path[0] == '\0') return false;
     std::string target = ResolveLinks(path);
 
@@ -127,7 +127,8 @@ bool ReplaceFile(const char* path, const uint8_t* data, uint32_t length) {
     }
     if (fd < 0) return false;
 
-    bool ok = WriteAll(fd, data, length);
+    bool ok = true;
+    for (size_t i = 0; ok && i < count; ++i) ok = WriteAll(fd, segments[i].data, segments[i].length);
     if (ok && exists) {
         ok = fchmod(fd, existing.st_mode & 07777) == 0;
         // Keep the owner where we may; failing to is not an error.

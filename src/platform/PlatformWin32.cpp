@@ -102,7 +102,7 @@ bool WriteAll(HANDLE file, const uint8_t* data, uint32_t length) {
 
 }  // namespace
 
-bool ReplaceFile(const char* path, const uint8_t* data, uint32_t length) {
+bool ReplaceFile(const char* path, const Segment* segments, size_t count) {
     if (path == nullptr || path[0] == '\0')
         return false;
     std::string target = path;
@@ -151,7 +151,9 @@ bool ReplaceFile(const char* path, const uint8_t* data, uint32_t length) {
     if (file == INVALID_HANDLE_VALUE)
         return false;
 
-    bool ok = WriteAll(file, data, length);
+    bool ok = true;
+    for (size_t i = 0; ok && i < count; ++i)
+        ok = WriteAll(file, segments[i].data, segments[i].length);
     if (!CloseHandle(file))
         ok = false;
     if (ok && exists && (attributes & kKeptAttributes) != 0) {

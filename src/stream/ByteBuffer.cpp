@@ -200,7 +200,8 @@ uint32_t ByteBuffer::WriteToStream(std::FILE* file) {
 }
 
 uint32_t ByteBuffer::SaveFile(const char* path) const {
-    if (!platform::ReplaceFile(path, data, length)) return 0;
+    platform::Segment whole = {data, length};
+    if (!platform::ReplaceFile(path, &whole, 1)) return 0;
     return length;
 }
 
