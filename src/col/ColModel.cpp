@@ -27,7 +27,8 @@ constexpr uint32_t kVertexBytes = 6;
 constexpr uint32_t kNameBytes = 20;
 
 void StoreFloats(uint8_t* out, const float* values, int n) {
-    for (int i = 0; i < n; ++i) StoreF32(out + 4 * i, values[i]);
+    for (int i = 0; i < n; ++i)
+        StoreF32(out + 4 * i, values[i]);
 }
 
 void EncodeBox(const ColBox& box, uint8_t out[kBoxBytes]) {
@@ -90,12 +91,16 @@ ColModel::ColModel()
     header.modelId = -1;
 }
 
-ColModel::~ColModel() { Release(); }
+ColModel::~ColModel() {
+    Release();
+}
 
 void ColModel::Release() {
-    for (uint32_t i = 0; i < boxes.count; ++i) delete boxes.items[i];
+    for (uint32_t i = 0; i < boxes.count; ++i)
+        delete boxes.items[i];
     boxes.Resize(0);
-    for (uint32_t i = 0; i < spheres.count; ++i) delete spheres.items[i];
+    for (uint32_t i = 0; i < spheres.count; ++i)
+        delete spheres.items[i];
     spheres.Resize(0);
     std::free(faces);
     faces = nullptr;
@@ -112,13 +117,16 @@ bool ColModel::BuildFile(ByteBuffer& out, const char* modelName) {
     out.Reset();
     // The header's counts are 16 bits wide: a model they cannot describe is
     // not written rather than written with a header that disagrees.
-    if (spheres.count > 0xFFFF || boxes.count > 0xFFFF || faceCount > 0xFFFF) return false;
+    if (spheres.count > 0xFFFF || boxes.count > 0xFFFF || faceCount > 0xFFFF)
+        return false;
     uint64_t total = kColHeaderSize + static_cast<uint64_t>(spheres.count) * kSphereBytes +
                      static_cast<uint64_t>(boxes.count) * kBoxBytes +
                      static_cast<uint64_t>(faceCount) * kFaceBytes +
                      static_cast<uint64_t>(vertexCount) * kVertexBytes;
-    if (faceGroupCount > 0) total += static_cast<uint64_t>(faceGroupCount) * kFaceGroupBytes + 4;
-    if (total > UINT32_MAX || !out.Reserve(static_cast<uint32_t>(total))) return false;
+    if (faceGroupCount > 0)
+        total += static_cast<uint64_t>(faceGroupCount) * kFaceGroupBytes + 4;
+    if (total > UINT32_MAX || !out.Reserve(static_cast<uint32_t>(total)))
+        return false;
 
     std::memset(header.name, 0, kNameBytes);
     if (modelName != nullptr) {
@@ -146,7 +154,8 @@ bool ColModel::BuildFile(ByteBuffer& out, const char* modelName) {
         uint32_t offset = out.length - 4;
         for (uint32_t i = 0; i < boxes.count; ++i) {
             uint8_t record[kBoxBytes] = {};
-            if (boxes.items[i]) EncodeBox(*boxes.items[i], record);
+            if (boxes.items[i])
+                EncodeBox(*boxes.items[i], record);
             out.Append(record, kBoxBytes);
         }
         header.size += boxes.count * kBoxBytes;
@@ -190,7 +199,8 @@ bool ColModel::BuildFile(ByteBuffer& out, const char* modelName) {
 
 int32_t ColModel::WriteFile(const char* path, const char* modelName) {
     ByteBuffer out;
-    if (!BuildFile(out, modelName)) return 0;
+    if (!BuildFile(out, modelName))
+        return 0;
     uint32_t written = out.SaveFile(path);
     out.Release();
     return static_cast<int32_t>(written > INT32_MAX ? INT32_MAX : written);
@@ -201,14 +211,17 @@ int32_t ComputeGeometryBounds(const Geometry& geometry, float min[3], float max[
         min[k] = 100000.0f;
         max[k] = -100000.0f;
     }
-    if (geometry.positions == nullptr) return 0;
+    if (geometry.positions == nullptr)
+        return 0;
     for (int32_t i = 0; i < geometry.vertexCount; ++i) {
         const float* p = geometry.positions + 3 * static_cast<size_t>(i);
         for (int k = 0; k < 3; ++k) {
-            if (p[k] < min[k]) min[k] = p[k];
+            if (p[k] < min[k])
+                min[k] = p[k];
         }
         for (int k = 0; k < 3; ++k) {
-            if (p[k] > max[k]) max[k] = p[k];
+            if (p[k] > max[k])
+                max[k] = p[k];
         }
     }
     return 1;
@@ -224,7 +237,8 @@ int32_t ColModel::GenerateEmpty(const Geometry& geometry) {
 int32_t ColModel::GenerateBox(const Geometry& geometry) {
     GenerateEmpty(geometry);
     ColBox* box = new (std::nothrow) ColBox();
-    if (box == nullptr) return 0;
+    if (box == nullptr)
+        return 0;
     std::memcpy(box->min, header.boundsMin, sizeof box->min);
     std::memcpy(box->max, header.boundsMax, sizeof box->max);
     box->surface = {0, 0, 255, 255};
@@ -239,26 +253,31 @@ int32_t ColModel::GenerateBox(const Geometry& geometry) {
 // result does not fit a 16-bit vertex or is not a number.
 static bool ScaleCoordinate(float value, int16_t* out) {
     float scaled = std::trunc(value * 128.0f);
-    if (!(scaled >= -32768.0f && scaled <= 32767.0f)) return false;
+    if (!(scaled >= -32768.0f && scaled <= 32767.0f))
+        return false;
     *out = static_cast<int16_t>(scaled);
     return true;
 }
 
 int32_t ColModel::GenerateMesh(const Geometry& geometry) {
     GenerateEmpty(geometry);
-    if (geometry.hasPositions == 0) return 0;
+    if (geometry.hasPositions == 0)
+        return 0;
     const uint32_t triangleTotal =
         geometry.triangleCount > 0 ? static_cast<uint32_t>(geometry.triangleCount) : 0;
     const uint32_t vertexTotal =
         geometry.vertexCount > 0 ? static_cast<uint32_t>(geometry.vertexCount) : 0;
-    if (triangleTotal > 0xFFFF) return 0;
-    if (triangleTotal > 0 && geometry.triangles == nullptr) return 0;
-    if (vertexTotal > 0 && geometry.positions == nullptr) return 0;
+    if (triangleTotal > 0xFFFF)
+        return 0;
+    if (triangleTotal > 0 && geometry.triangles == nullptr)
+        return 0;
+    if (vertexTotal > 0 && geometry.positions == nullptr)
+        return 0;
 
     ColFace* newFaces =
         static_cast<ColFace*>(std::calloc(triangleTotal > 0 ? triangleTotal : 1, sizeof(ColFace)));
-    ColVertex* newVertices = static_cast<ColVertex*>(
-        std::calloc(vertexTotal > 0 ? vertexTotal : 1, sizeof(ColVertex)));
+    ColVertex* newVertices =
+        static_cast<ColVertex*>(std::calloc(vertexTotal > 0 ? vertexTotal : 1, sizeof(ColVertex)));
     bool ok = newFaces != nullptr && newVertices != nullptr;
     for (uint32_t i = 0; ok && i < triangleTotal; ++i) {
         const uint8_t* t = geometry.triangles + 8 * static_cast<size_t>(i);

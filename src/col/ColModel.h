@@ -46,25 +46,25 @@ struct ColVertex {
 // The 120-byte file header, field for field. The writer encodes it
 // little-endian; its on-disk positions are given beside each field.
 struct ColHeader {
-    char fourcc[4];        // 0: "COL3"
-    uint32_t size;         // 4: file length minus 4
-    char name[22];         // 8: 20 name bytes, then two zero bytes
-    int16_t modelId;       // 30: -1
-    float boundsMin[3];    // 32
-    float boundsMax[3];    // 44
-    float sphereCentre[3]; // 56: always zero
-    float sphereRadius;    // 68
-    uint16_t sphereCount;  // 72
-    uint16_t boxCount;     // 74
-    uint16_t faceCount;    // 76
-    uint16_t padding0;     // 78
-    uint32_t flags;        // 80: 8 when face groups are written
-    uint32_t sphereOffset; // 84: section start minus 4, or 0
-    uint32_t boxOffset;    // 88
-    uint32_t unused92;     // 92
-    uint32_t vertexOffset; // 96
-    uint32_t faceOffset;   // 100
-    uint8_t unused104[16]; // 104
+    char fourcc[4];         // 0: "COL3"
+    uint32_t size;          // 4: file length minus 4
+    char name[22];          // 8: 20 name bytes, then two zero bytes
+    int16_t modelId;        // 30: -1
+    float boundsMin[3];     // 32
+    float boundsMax[3];     // 44
+    float sphereCentre[3];  // 56: always zero
+    float sphereRadius;     // 68
+    uint16_t sphereCount;   // 72
+    uint16_t boxCount;      // 74
+    uint16_t faceCount;     // 76
+    uint16_t padding0;      // 78
+    uint32_t flags;         // 80: 8 when face groups are written
+    uint32_t sphereOffset;  // 84: section start minus 4, or 0
+    uint32_t boxOffset;     // 88
+    uint32_t unused92;      // 92
+    uint32_t vertexOffset;  // 96
+    uint32_t faceOffset;    // 100
+    uint8_t unused104[16];  // 104
 };
 
 // Encodes a header as its 120 file bytes.

@@ -19,10 +19,13 @@ uint8_t* NewColorArray(int32_t count) {
 }  // namespace
 
 bool Geometry::ImportNightColors(const Geometry& source) {
-    if (vertexCount != source.vertexCount) return false;
-    if (!source.hasPrelit) return false;
+    if (vertexCount != source.vertexCount)
+        return false;
+    if (!source.hasPrelit)
+        return false;
     uint8_t* colors = NewColorArray(vertexCount);
-    if (colors == nullptr) return false;
+    if (colors == nullptr)
+        return false;
     if (vertexCount > 0 && source.prelitColors != nullptr) {
         std::memcpy(colors, source.prelitColors, static_cast<size_t>(vertexCount) * 4);
     }

@@ -9,26 +9,46 @@ namespace brennix {
 
 const char* ErrorCodeName(uint32_t code) {
     switch (code) {
-        case kErrorNone: return "none";
-        case kErrorNotAClump: return "not a clump";
-        case kErrorGeometryData: return "geometry data cut short or not allocated";
-        case kErrorUnknownEntry: return "unknown extension entry";
-        case kErrorVertexCount: return "vertex count out of range";
-        case kErrorTriangleCount: return "triangle or mesh count out of range";
-        case kErrorGeometryCount: return "geometry count is not 1";
-        case kErrorUnexpectedChunk: return "unexpected chunk type or size";
-        case kErrorTextureCount: return "more than two textures";
-        case kErrorMaterialCount: return "material count out of range or material failed";
-        case kErrorMaterialList: return "material list failed";
-        case kErrorGeometryExtension: return "geometry extension failed";
-        case kErrorFrameCount: return "too many frames";
-        case kErrorFrameName: return "frame name too long";
-        case kErrorSecondGeometryList: return "second geometry list";
-        case kErrorSecondFrameList: return "second frame list";
-        case kErrorSecondAtomic: return "second atomic";
-        case kErrorMissingExtension: return "no geometry extension";
-        case kErrorMissingMaterialList: return "no material list";
-        default: return "unknown";
+        case kErrorNone:
+            return "none";
+        case kErrorNotAClump:
+            return "not a clump";
+        case kErrorGeometryData:
+            return "geometry data cut short or not allocated";
+        case kErrorUnknownEntry:
+            return "unknown extension entry";
+        case kErrorVertexCount:
+            return "vertex count out of range";
+        case kErrorTriangleCount:
+            return "triangle or mesh count out of range";
+        case kErrorGeometryCount:
+            return "geometry count is not 1";
+        case kErrorUnexpectedChunk:
+            return "unexpected chunk type or size";
+        case kErrorTextureCount:
+            return "more than two textures";
+        case kErrorMaterialCount:
+            return "material count out of range or material failed";
+        case kErrorMaterialList:
+            return "material list failed";
+        case kErrorGeometryExtension:
+            return "geometry extension failed";
+        case kErrorFrameCount:
+            return "too many frames";
+        case kErrorFrameName:
+            return "frame name too long";
+        case kErrorSecondGeometryList:
+            return "second geometry list";
+        case kErrorSecondFrameList:
+            return "second frame list";
+        case kErrorSecondAtomic:
+            return "second atomic";
+        case kErrorMissingExtension:
+            return "no geometry extension";
+        case kErrorMissingMaterialList:
+            return "no material list";
+        default:
+            return "unknown";
     }
 }
 
@@ -62,7 +82,8 @@ void DffModel::Release() {
     frameCount = 0;
     for (uint32_t i = 0; i < geometries.count; ++i) {
         Geometry* geometry = geometries.items[i];
-        if (geometry == nullptr) continue;
+        if (geometry == nullptr)
+            continue;
         geometry->Release();
         delete geometry;
         geometries.items[i] = nullptr;
@@ -73,7 +94,8 @@ void DffModel::Release() {
 }
 
 int32_t DffModel::Load(const char* path) {
-    if (fileBuffer.LoadFile(path) == 0) return -1;
+    if (fileBuffer.LoadFile(path) == 0)
+        return -1;
     bool outOfMemory = false;
     clump = ReadChunk(fileBuffer, &outOfMemory);
     if (clump == nullptr) {
@@ -90,7 +112,8 @@ int32_t DffModel::Load(const char* path) {
         LatchError(*this, kErrorNotAClump);
         return 0;
     }
-    if (SortClumpChildren(clump) == 0) return 0;
+    if (SortClumpChildren(clump) == 0)
+        return 0;
 
     if (clumpExtension != nullptr && clumpExtension->size > 0) {
         // Only the first entry counts; the test reads through a copy of the
@@ -99,7 +122,8 @@ int32_t DffModel::Load(const char* path) {
         entries.ownsData = 0;
         entries.Rewind();
         Chunk* entry = ReadChunk(entries);
-        if (entry != nullptr && entry->type == kTypeCollision) hasCollision = 1;
+        if (entry != nullptr && entry->type == kTypeCollision)
+            hasCollision = 1;
         DestroyChunk(entry);
     }
     return 1;
@@ -110,15 +134,20 @@ int32_t DffModel::SortClumpChildren(Chunk* clumpChunk) {
         bool outOfMemory = false;
         Chunk* child = ReadChunk(clumpChunk->payload, &outOfMemory);
         if (child == nullptr) {
-            if (!outOfMemory) return 1;
+            if (!outOfMemory)
+                return 1;
             LatchError(*this, kErrorGeometryData);
             return 0;
         }
         Chunk** slot = nullptr;
         uint32_t duplicateCode = 0;
         switch (child->type) {
-            case kTypeStruct: slot = &clumpStruct; break;
-            case kTypeExtension: slot = &clumpExtension; break;
+            case kTypeStruct:
+                slot = &clumpStruct;
+                break;
+            case kTypeExtension:
+                slot = &clumpExtension;
+                break;
             case kTypeFrameList:
                 slot = &frameList;
                 duplicateCode = kErrorSecondFrameList;
@@ -131,7 +160,8 @@ int32_t DffModel::SortClumpChildren(Chunk* clumpChunk) {
                 slot = &geometryList;
                 duplicateCode = kErrorSecondGeometryList;
                 break;
-            default: break;
+            default:
+                break;
         }
         if (slot != nullptr && *slot == nullptr) {
             *slot = child;
@@ -173,7 +203,8 @@ struct SavedFile {
     // A kept chunk: its header as it stands and all of its payload bytes.
     void AddChunk(const Chunk& chunk) {
         AddHeader(chunk.type, chunk.size, chunk.stampLow, chunk.stampHigh);
-        if (chunk.payload.length > 0) Add(chunk.payload.data, chunk.payload.length);
+        if (chunk.payload.length > 0)
+            Add(chunk.payload.data, chunk.payload.length);
     }
 };
 
@@ -185,32 +216,39 @@ struct SavedFile {
 // written: no clump Struct, or a kept chunk cut short in the file, whose
 // header would promise bytes that are not there.
 static bool LayOutFile(DffModel& model, SavedFile* file) {
-    if (model.clump == nullptr || model.clumpStruct == nullptr) return false;
+    if (model.clump == nullptr || model.clumpStruct == nullptr)
+        return false;
     Chunk* const children[] = {model.frameList, model.geometryList, model.atomic,
                                model.clumpExtension};
-    if (model.uvAnimDictionary != nullptr && !model.uvAnimDictionary->IsComplete()) return false;
+    if (model.uvAnimDictionary != nullptr && !model.uvAnimDictionary->IsComplete())
+        return false;
     uint64_t clumpSize = 2 * kChunkHeaderSize;  // the Struct: header and 12 bytes
     for (const Chunk* child : children) {
-        if (child == nullptr) continue;
-        if (!child->IsComplete()) return false;
+        if (child == nullptr)
+            continue;
+        if (!child->IsComplete())
+            return false;
         clumpSize += kChunkHeaderSize + static_cast<uint64_t>(child->payload.length);
     }
-    if (clumpSize > UINT32_MAX - kChunkHeaderSize) return false;
+    if (clumpSize > UINT32_MAX - kChunkHeaderSize)
+        return false;
 
-    if (model.uvAnimDictionary != nullptr) file->AddChunk(*model.uvAnimDictionary);
+    if (model.uvAnimDictionary != nullptr)
+        file->AddChunk(*model.uvAnimDictionary);
     model.clumpStruct->size = 12;
     model.clump->size = static_cast<uint32_t>(clumpSize);
     file->AddHeader(model.clump->type, model.clump->size, model.clump->stampLow,
                     model.clump->stampHigh);
-    file->AddHeader(model.clumpStruct->type, model.clumpStruct->size,
-                    model.clumpStruct->stampLow, model.clumpStruct->stampHigh);
+    file->AddHeader(model.clumpStruct->type, model.clumpStruct->size, model.clumpStruct->stampLow,
+                    model.clumpStruct->stampHigh);
     model.clumpStruct->payload.Rewind();
     StoreU32(file->structBody, model.clumpStruct->payload.ReadU32());  // atomic count
-    StoreU32(file->structBody + 4, 0);                                // lights are dropped
-    StoreU32(file->structBody + 8, 0);                                // cameras are dropped
+    StoreU32(file->structBody + 4, 0);                                 // lights are dropped
+    StoreU32(file->structBody + 8, 0);                                 // cameras are dropped
     file->Add(file->structBody, 12);
     for (const Chunk* child : children) {
-        if (child != nullptr) file->AddChunk(*child);
+        if (child != nullptr)
+            file->AddChunk(*child);
     }
     return file->total <= UINT32_MAX;
 }
@@ -218,10 +256,13 @@ static bool LayOutFile(DffModel& model, SavedFile* file) {
 bool DffModel::BuildFile(ByteBuffer& out) {
     out.Reset();
     SavedFile file;
-    if (!LayOutFile(*this, &file)) return false;
-    if (!out.Reserve(static_cast<uint32_t>(file.total))) return false;
+    if (!LayOutFile(*this, &file))
+        return false;
+    if (!out.Reserve(static_cast<uint32_t>(file.total)))
+        return false;
     for (size_t i = 0; i < file.count; ++i) {
-        if (file.segments[i].length > 0) out.Append(file.segments[i].data, file.segments[i].length);
+        if (file.segments[i].length > 0)
+            out.Append(file.segments[i].data, file.segments[i].length);
     }
     if (out.failed) {
         out.Reset();
@@ -232,17 +273,21 @@ bool DffModel::BuildFile(ByteBuffer& out) {
 
 int32_t DffModel::Save(const char* path) {
     SavedFile file;
-    if (!LayOutFile(*this, &file)) return 0;
+    if (!LayOutFile(*this, &file))
+        return 0;
     // Written piece by piece from the chunks themselves: no whole-model copy.
-    if (!platform::ReplaceFile(path, file.segments, file.count)) return 0;
-    if (file.total > static_cast<uint64_t>(INT32_MAX)) return INT32_MAX;
+    if (!platform::ReplaceFile(path, file.segments, file.count))
+        return 0;
+    if (file.total > static_cast<uint64_t>(INT32_MAX))
+        return INT32_MAX;
     return static_cast<int32_t>(file.total);
 }
 
 int32_t DffModel::AttachCollisionFile(const char* path) {
     Chunk entry;
     entry.Init();
-    if (clump == nullptr || clumpExtension == nullptr) return -1;
+    if (clump == nullptr || clumpExtension == nullptr)
+        return -1;
     if (entry.payload.LoadFile(path) == 0) {
         entry.Release();
         return -2;

@@ -37,13 +37,15 @@ const char* ErrorCodeName(uint32_t code);
 // Stores code only while none is stored.
 template <typename Record>
 inline void LatchError(Record& record, uint32_t code) {
-    if (record.errorCode == 0) record.errorCode = code;
+    if (record.errorCode == 0)
+        record.errorCode = code;
 }
 
 // Stores code only while none is stored, and always stores the detail.
 template <typename Record>
 inline void LatchError(Record& record, uint32_t code, uint32_t detail) {
-    if (record.errorCode == 0) record.errorCode = code;
+    if (record.errorCode == 0)
+        record.errorCode = code;
     record.errorDetail = detail;
 }
 

@@ -5,7 +5,8 @@
 namespace brennix {
 
 int32_t DffModel::ReadFrameList() {
-    if (frameList == nullptr) return 0;
+    if (frameList == nullptr)
+        return 0;
     ByteBuffer& payload = frameList->payload;
     payload.Rewind();
 
@@ -38,7 +39,8 @@ int32_t DffModel::ReadFrameList() {
         bool outOfMemory = false;
         Chunk* chunk = ReadChunk(payload, &outOfMemory);
         if (chunk == nullptr) {
-            if (!outOfMemory) break;
+            if (!outOfMemory)
+                break;
             LatchError(*this, kErrorGeometryData);
             return 0;
         }
@@ -63,9 +65,11 @@ int32_t DffModel::CheckFrameExtension(Chunk& extension) {
         uint32_t type = entries.ReadU32();
         uint32_t size = entries.ReadU32();
         entries.ReadU32();
-        if (type == kTypeFrameName && size >= 24) return 0;
+        if (type == kTypeFrameName && size >= 24)
+            return 0;
         entries.Skip(size);
-        if (entries.length == 0) break;
+        if (entries.length == 0)
+            break;
     }
     return 1;
 }

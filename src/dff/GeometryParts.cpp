@@ -42,7 +42,8 @@ bool Geometry::ReadMaterialList(ByteBuffer& payload) {
     ByteBuffer list = materialListChunk->payload;
     list.ownsData = 0;
     EntryHeader head = ReadHeader(list);
-    if (head.type != kTypeStruct) return true;
+    if (head.type != kTypeStruct)
+        return true;
     materialCount = static_cast<int32_t>(list.ReadU32());
     // A Struct declared shorter than its count word still holds the count.
     list.Skip(head.size < 4 ? 0 : head.size - 4);
@@ -52,7 +53,8 @@ bool Geometry::ReadMaterialList(ByteBuffer& payload) {
     }
     for (int32_t i = 0; i < materialCount; ++i) {
         EntryHeader material = ReadHeader(list);
-        if (material.type != kTypeMaterial) continue;
+        if (material.type != kTypeMaterial)
+            continue;
         if (!ReadMaterial(list)) {
             LatchError(*this, kErrorMaterialCount);
             return false;
@@ -74,14 +76,18 @@ bool Geometry::ReadMaterial(ByteBuffer& list) {
     };
 
     EntryHeader head = ReadHeader(list);
-    if (head.type != kTypeStruct || head.size != 28) return fail(kErrorUnexpectedChunk, 9);
-    for (uint32_t& word : material->structWords) word = list.ReadU32();
+    if (head.type != kTypeStruct || head.size != 28)
+        return fail(kErrorUnexpectedChunk, 9);
+    for (uint32_t& word : material->structWords)
+        word = list.ReadU32();
     uint32_t textureCount = material->structWords[3];
-    if (textureCount > 2) return fail(kErrorTextureCount, textureCount);
+    if (textureCount > 2)
+        return fail(kErrorTextureCount, textureCount);
 
     for (uint32_t slot = 0; slot < textureCount; ++slot) {
         EntryHeader texture = ReadHeader(list);
-        if (texture.type != kTypeTexture) continue;  // the slot stays empty
+        if (texture.type != kTypeTexture)
+            continue;  // the slot stays empty
         TextureSlot& out = material->textures[slot];
         EntryHeader textureStruct = ReadHeader(list);
         if (textureStruct.type != kTypeStruct || textureStruct.size != 4) {
@@ -89,10 +95,12 @@ bool Geometry::ReadMaterial(ByteBuffer& list) {
         }
         out.textureWord = list.ReadU32();
         EntryHeader name = ReadHeader(list);
-        if (name.type != kTypeString || name.size > 32) return fail(kErrorUnexpectedChunk, 5);
+        if (name.type != kTypeString || name.size > 32)
+            return fail(kErrorUnexpectedChunk, 5);
         list.Read(out.textureName, name.size);
         EntryHeader mask = ReadHeader(list);
-        if (mask.type != kTypeString || mask.size > 32) return fail(kErrorUnexpectedChunk, 6);
+        if (mask.type != kTypeString || mask.size > 32)
+            return fail(kErrorUnexpectedChunk, 6);
         list.Read(out.maskName, mask.size);
         EntryHeader closing = ReadHeader(list);
         if (closing.type == kTypeExtension) {
@@ -103,7 +111,8 @@ bool Geometry::ReadMaterial(ByteBuffer& list) {
     }
 
     EntryHeader extension = ReadHeader(list);
-    if (extension.type != kTypeExtension) return fail(kErrorUnexpectedChunk, 8);
+    if (extension.type != kTypeExtension)
+        return fail(kErrorUnexpectedChunk, 8);
     // The entries must fill the Extension exactly; sizes that do not add up
     // keep the walk going until it meets a type that is not accepted (at the
     // end of the payload that is type 0).
@@ -111,7 +120,8 @@ bool Geometry::ReadMaterial(ByteBuffer& list) {
     while (remaining != 0) {
         EntryHeader entry = ReadHeader(list);
         remaining -= kChunkHeaderSize;
-        if (!IsMaterialEntry(entry.type)) return fail(kErrorUnknownEntry, entry.type);
+        if (!IsMaterialEntry(entry.type))
+            return fail(kErrorUnknownEntry, entry.type);
         list.Skip(entry.size);
         remaining -= entry.size;
     }
@@ -152,7 +162,8 @@ bool Geometry::ReadExtension(ByteBuffer& payload) {
                 for (uint32_t i = 0; i < meshCount; ++i) {
                     // Past the end every mesh reads as empty; such meshes
                     // carry nothing, so no records are made for them.
-                    if (entries.Remaining() == 0) break;
+                    if (entries.Remaining() == 0)
+                        break;
                     uint32_t indexCount = entries.ReadU32();
                     uint32_t materialIndex = entries.ReadU32();
                     uint32_t bytes = 0;
@@ -204,20 +215,26 @@ bool Geometry::ReadExtension(ByteBuffer& payload) {
             }
             case 0x105:
             case 0x253F2F8:
-            case 0x253F2FD: entries.Skip(entry.size); break;
-            default: LatchError(*this, kErrorUnknownEntry, entry.type); return false;
+            case 0x253F2FD:
+                entries.Skip(entry.size);
+                break;
+            default:
+                LatchError(*this, kErrorUnknownEntry, entry.type);
+                return false;
         }
     }
     return true;
 }
 
 bool Geometry::ReadSkin(ByteBuffer& entries) {
-    if (vertexCount < 1) return false;
+    if (vertexCount < 1)
+        return false;
     boneCount = entries.ReadU8();
     usedBoneCount = entries.ReadU8();
     maxWeightsPerVertex = entries.ReadU8();
     skinPadding = entries.ReadU8();
-    if (boneCount > 64 || usedBoneCount > boneCount) return false;
+    if (boneCount > 64 || usedBoneCount > boneCount)
+        return false;
 
     const uint64_t v = static_cast<uint64_t>(vertexCount);
     const uint64_t arrays = usedBoneCount + 20 * v + 64ull * boneCount;
@@ -233,7 +250,8 @@ bool Geometry::ReadSkin(ByteBuffer& entries) {
         // are not kept, but the cursor and the trailer come out as if read.
         entries.Skip(static_cast<uint32_t>(arrays));
     }
-    for (uint32_t& word : skinTrailer) word = entries.ReadU32();
+    for (uint32_t& word : skinTrailer)
+        word = entries.ReadU32();
     return skinTrailer[0] == 0 && skinTrailer[1] == 0 && skinTrailer[2] == 0;
 }
 

@@ -10,7 +10,8 @@
 namespace brennix {
 
 int32_t DffModel::ReadGeometryList() {
-    if (geometryList == nullptr) return 0;
+    if (geometryList == nullptr)
+        return 0;
     ByteBuffer& list = geometryList->payload;
     list.Rewind();
 
@@ -28,7 +29,8 @@ int32_t DffModel::ReadGeometryList() {
     bool outOfMemory = false;
     Chunk* chunk = ReadChunk(list, &outOfMemory);
     if (chunk == nullptr) {
-        if (!outOfMemory) return 1;
+        if (!outOfMemory)
+            return 1;
         LatchError(*this, kErrorGeometryData);
         return 0;
     }
@@ -55,7 +57,8 @@ int32_t DffModel::ReadGeometryList() {
         ok = false;
     }
     if (!ok) {
-        if (errorCode == 0) errorCode = geometry->errorCode;
+        if (errorCode == 0)
+            errorCode = geometry->errorCode;
         errorDetail = geometry->errorDetail;
         geometry->Release();
         delete geometry;
@@ -126,11 +129,13 @@ void Geometry::Release() {
     FreeArray(inverseBoneMatrices);
     DestroyChunk(materialListChunk);
     DestroyChunk(extensionChunk);
-    for (uint32_t i = 0; i < materials.count; ++i) delete materials.items[i];
+    for (uint32_t i = 0; i < materials.count; ++i)
+        delete materials.items[i];
     materials.Resize(0);
     for (uint32_t i = 0; i < meshes.count; ++i) {
         BinMesh* mesh = meshes.items[i];
-        if (mesh == nullptr) continue;
+        if (mesh == nullptr)
+            continue;
         std::free(mesh->indices);
         delete mesh;
     }
@@ -147,7 +152,8 @@ bool Geometry::Read(ByteBuffer& payload, uint16_t stampHigh) {
     // Stamps below version 3.4 (and old-style stamps whose upper half is 0)
     // carry a lighting block that nothing uses.
     uint16_t version = static_cast<uint16_t>((stampHigh >> 6) + 0x300);
-    if (version < 0x340) payload.Skip(12);
+    if (version < 0x340)
+        payload.Skip(12);
 
     if (payload.atEnd) {
         LatchError(*this, kErrorGeometryData);
@@ -173,22 +179,23 @@ bool Geometry::Read(ByteBuffer& payload, uint16_t stampHigh) {
         // The low byte of the high format half counts the coordinate sets;
         // 0 and 1 both mean one set.
         uint32_t sets = formatHigh & 0xFF;
-        if (sets < 2) sets = 1;
+        if (sets < 2)
+            sets = 1;
         if (!ReadArray(payload, v * sets, 8, &texCoords)) {
             LatchError(*this, kErrorGeometryData);
             return false;
         }
         texCoordSets = sets;
     }
-    if (!ReadArray(payload, static_cast<uint64_t>(triangleCount), 8, &triangles) ||
-        payload.atEnd) {
+    if (!ReadArray(payload, static_cast<uint64_t>(triangleCount), 8, &triangles) || payload.atEnd) {
         // At least one byte must follow the triangles.
         LatchError(*this, kErrorGeometryData);
         return false;
     }
     uint8_t sphere[16];
     payload.Read(sphere, 16);
-    for (int i = 0; i < 4; ++i) LoadF32(sphere + 4 * i, &boundingSphere[i]);
+    for (int i = 0; i < 4; ++i)
+        LoadF32(sphere + 4 * i, &boundingSphere[i]);
     hasPositions = payload.ReadU32();
     hasNormals = payload.ReadU32();
     if (hasPositions != 0 && !ReadArray(payload, v, 12, &positions)) {

@@ -16,9 +16,11 @@ namespace brennix {
 template <typename T>
 bool ReadArray(ByteBuffer& payload, uint64_t count, uint64_t elementSize, T** out) {
     uint32_t bytes = 0;
-    if (!ArrayBytes(count, elementSize, &bytes) || bytes > payload.Remaining()) return false;
+    if (!ArrayBytes(count, elementSize, &bytes) || bytes > payload.Remaining())
+        return false;
     void* block = std::calloc(bytes > 0 ? bytes : 1, 1);
-    if (block == nullptr) return false;
+    if (block == nullptr)
+        return false;
     payload.Read(block, bytes);
     std::free(*out);
     *out = static_cast<T*>(block);

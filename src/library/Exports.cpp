@@ -48,7 +48,8 @@ int GenerateCol(DffModel& model, ColModel& col, const char* dffPath, int generat
                 return 4;
             }
             break;
-        default: break;  // no generator: the empty model is written
+        default:
+            break;  // no generator: the empty model is written
     }
     if (col.WriteFile(colPath, "yolt") <= 0) {
         platform::DebugOutput("[brennixdll:error:save] Couldn't save the col.");
@@ -83,20 +84,30 @@ int AppendCol(DffModel& model, const char* dffPath, const char* colPath, const c
     return 0;
 }
 
-int ImportNightColors(DffModel& day, DffModel& night, const char* dffPath,
-                      const char* nightDffPath, const char* outputPath) {
-    if (day.Load(dffPath) <= 0) return 1;
-    if (night.Load(nightDffPath) <= 0) return 2;
-    if (day.ReadGeometryList() == 0) return 4;
-    if (night.ReadGeometryList() == 0) return 5;
+int ImportNightColors(DffModel& day, DffModel& night, const char* dffPath, const char* nightDffPath,
+                      const char* outputPath) {
+    if (day.Load(dffPath) <= 0)
+        return 1;
+    if (night.Load(nightDffPath) <= 0)
+        return 2;
+    if (day.ReadGeometryList() == 0)
+        return 4;
+    if (night.ReadGeometryList() == 0)
+        return 5;
     Geometry* target = day.FirstGeometry();
     const Geometry* source = night.FirstGeometry();
-    if (target == nullptr) return 4;
-    if (source == nullptr) return 5;
-    if (target->vertexCount != source->vertexCount) return 6;
-    if (!target->ImportNightColors(*source)) return 9;
-    if (!day.RebuildGeometryList()) return 7;
-    if (day.Save(outputPath) <= 0) return 8;
+    if (target == nullptr)
+        return 4;
+    if (source == nullptr)
+        return 5;
+    if (target->vertexCount != source->vertexCount)
+        return 6;
+    if (!target->ImportNightColors(*source))
+        return 9;
+    if (!day.RebuildGeometryList())
+        return 7;
+    if (day.Save(outputPath) <= 0)
+        return 8;
     return 0;
 }
 
@@ -106,14 +117,19 @@ int PaintColors(DffModel& model, const char* dffPath, uint32_t dayColor, uint32_
     uint8_t night[4];
     UnpackColor(dayColor, day);
     UnpackColor(nightColor, night);
-    if (model.Load(dffPath) <= 0) return 1;
+    if (model.Load(dffPath) <= 0)
+        return 1;
     Geometry* geometry = model.ReadGeometryList() != 0 ? model.FirstGeometry() : nullptr;
-    if (geometry == nullptr) return 4;
+    if (geometry == nullptr)
+        return 4;
     // Painting fails only when memory runs out; that is reported like a
     // failed rebuild.
-    if (!geometry->SetUniformColors(day, night)) return 7;
-    if (!model.RebuildGeometryList()) return 7;
-    if (model.Save(outputPath) <= 0) return 8;
+    if (!geometry->SetUniformColors(day, night))
+        return 7;
+    if (!model.RebuildGeometryList())
+        return 7;
+    if (model.Save(outputPath) <= 0)
+        return 8;
     return 0;
 }
 

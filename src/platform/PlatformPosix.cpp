@@ -30,11 +30,14 @@ std::string RawCommandLine(int argc, char** argv) {
 
 static bool EndsWithDff(const std::string& name) {
     static const char kSuffix[] = ".dff";
-    if (name.size() < 4) return false;
+    if (name.size() < 4)
+        return false;
     for (size_t i = 0; i < 4; ++i) {
         char c = name[name.size() - 4 + i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != kSuffix[i]) return false;
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != kSuffix[i])
+            return false;
     }
     return true;
 }
@@ -42,10 +45,12 @@ static bool EndsWithDff(const std::string& name) {
 bool FindModelFiles(std::vector<DirectoryEntry>* entries) {
     entries->clear();
     DIR* dir = opendir(".");
-    if (dir == nullptr) return false;
+    if (dir == nullptr)
+        return false;
     while (struct dirent* entry = readdir(dir)) {
         std::string name = entry->d_name;
-        if (!EndsWithDff(name)) continue;
+        if (!EndsWithDff(name))
+            continue;
         struct stat info;
         bool isDirectory = stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
         entries->push_back({name, isDirectory});
@@ -76,14 +81,17 @@ static std::string ResolveLinks(const char* path) {
     std::string current = path;
     for (int depth = 0; depth < 40; ++depth) {
         struct stat info;
-        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return current;
         std::string target(static_cast<size_t>(info.st_size > 0 ? info.st_size : 4096), '\0');
         ssize_t n = readlink(current.c_str(), &target[0], target.size());
-        if (n <= 0) return current;
+        if (n <= 0)
+            return current;
         target.resize(static_cast<size_t>(n));
         if (target[0] != '/') {
             size_t slash = current.rfind('/');
-            if (slash != std::string::npos) target = current.substr(0, slash + 1) + target;
+            if (slash != std::string::npos)
+                target = current.substr(0, slash + 1) + target;
         }
         current = target;
     }
@@ -95,22 +103,26 @@ static bool WriteAll(int fd, const uint8_t* data, uint32_t length) {
     while (done < length) {
         uint32_t piece = length - done > (1u << 20) ? (1u << 20) : length - done;
         ssize_t n = write(fd, data + done, piece);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         done += static_cast<uint32_t>(n);
     }
     return true;
 }
 
 bool ReplaceFile(const char* path, const Segment* segments, size_t count) {
-    if (path == nullptr || path[0] == '\0') return false;
+    if (path == nullptr || path[0] == '\0')
+        return false;
     std::string target = ResolveLinks(path);
 
     struct stat existing;
     bool exists = stat(target.c_str(), &existing) == 0;
     if (exists) {
         // Only a regular file is replaced, and only one we may write.
-        if (!S_ISREG(existing.st_mode) || access(target.c_str(), W_OK) != 0) return false;
+        if (!S_ISREG(existing.st_mode) || access(target.c_str(), W_OK) != 0)
+            return false;
     }
 
     size_t slash = target.rfind('/');
@@ -120,15 +132,17 @@ bool ReplaceFile(const char* path, const Segment* segments, size_t count) {
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = dir + "." + base + ".tmp" + std::to_string(getpid()) + "_" +
-               std::to_string(attempt);
+        temp = dir + "." + base + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(attempt);
         fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
+        if (fd < 0 && errno != EEXIST)
+            return false;
     }
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
 
     bool ok = true;
-    for (size_t i = 0; ok && i < count; ++i) ok = WriteAll(fd, segments[i].data, segments[i].length);
+    for (size_t i = 0; ok && i < count; ++i)
+        ok = WriteAll(fd, segments[i].data, segments[i].length);
     if (ok && exists) {
         ok = fchmod(fd, existing.st_mode & 07777) == 0;
         // Keep the owner where we may; failing to is not an error.
@@ -136,9 +150,12 @@ bool ReplaceFile(const char* path, const Segment* segments, size_t count) {
             (void)!fchown(fd, existing.st_uid, existing.st_gid);
         }
     }
-    if (close(fd) != 0) ok = false;
-    if (ok) ok = rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) unlink(temp.c_str());
+    if (close(fd) != 0)
+        ok = false;
+    if (ok)
+        ok = rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok)
+        unlink(temp.c_str());
     return ok;
 }
 

@@ -31,7 +31,8 @@ bool ByteBuffer::TakeOwnership() {
     uint8_t* block = nullptr;
     if (length > 0) {
         block = static_cast<uint8_t*>(std::malloc(length));
-        if (block == nullptr) return false;
+        if (block == nullptr)
+            return false;
         std::memcpy(block, data, length);
     }
     // The old bytes belong to another buffer and are not freed.
@@ -42,18 +43,22 @@ bool ByteBuffer::TakeOwnership() {
 }
 
 bool ByteBuffer::Reserve(uint32_t total) {
-    if (!ownsData && data != nullptr && !TakeOwnership()) return false;
+    if (!ownsData && data != nullptr && !TakeOwnership())
+        return false;
     ownsData = 1;
-    if (total <= capacity) return true;
+    if (total <= capacity)
+        return true;
     void* block = std::realloc(data, total);
-    if (block == nullptr) return false;
+    if (block == nullptr)
+        return false;
     data = static_cast<uint8_t*>(block);
     capacity = total;
     return true;
 }
 
 uint32_t ByteBuffer::Append(const void* source, uint32_t n) {
-    if (n == 0) return 0;
+    if (n == 0)
+        return 0;
     uint64_t end = static_cast<uint64_t>(cursor) + n;
     if (end > UINT32_MAX) {
         failed = 1;
@@ -68,8 +73,10 @@ uint32_t ByteBuffer::Append(const void* source, uint32_t n) {
         // Grow geometrically so that a buffer built by many appends costs
         // linear time; the length still grows by exact need.
         uint64_t grown = static_cast<uint64_t>(capacity) + capacity / 2;
-        if (grown < end) grown = end;
-        if (grown > UINT32_MAX) grown = UINT32_MAX;
+        if (grown < end)
+            grown = end;
+        if (grown > UINT32_MAX)
+            grown = UINT32_MAX;
         if (!Reserve(static_cast<uint32_t>(grown)) && !Reserve(static_cast<uint32_t>(end))) {
             failed = 1;
             return 0;
@@ -78,7 +85,8 @@ uint32_t ByteBuffer::Append(const void* source, uint32_t n) {
     ownsData = 1;
     std::memcpy(data + cursor, source, n);
     cursor = static_cast<uint32_t>(end);
-    if (cursor > length) length = cursor;
+    if (cursor > length)
+        length = cursor;
     return n;
 }
 
@@ -95,10 +103,13 @@ uint32_t ByteBuffer::AppendU32(uint32_t value) {
 }
 
 uint32_t ByteBuffer::Read(void* destination, uint32_t n) {
-    if (n > 0) std::memset(destination, 0, n);
+    if (n > 0)
+        std::memset(destination, 0, n);
     uint32_t k = n;
-    if (k > length - cursor) k = length - cursor;
-    if (k == 0) return 0;
+    if (k > length - cursor)
+        k = length - cursor;
+    if (k == 0)
+        return 0;
     std::memcpy(destination, data + cursor, k);
     cursor += k;
     if (cursor >= length) {
@@ -138,7 +149,8 @@ uint32_t ByteBuffer::Skip(uint32_t n) {
 
 uint32_t ByteBuffer::LoadFile(const char* path) {
     cursor = 0;
-    if (ownsData && data != nullptr) std::free(data);
+    if (ownsData && data != nullptr)
+        std::free(data);
     data = nullptr;
     length = 0;
     capacity = 0;
@@ -147,12 +159,14 @@ uint32_t ByteBuffer::LoadFile(const char* path) {
     failed = 0;
 
     std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return 0;
+    if (file == nullptr)
+        return 0;
 
     // Learn the size first so that the whole file takes one allocation; a
     // file that grows while it is read still loads completely.
     uint64_t expected = 0;
-    if (!platform::FileSize(file, &expected)) expected = 0;
+    if (!platform::FileSize(file, &expected))
+        expected = 0;
     if (expected >= UINT32_MAX) {
         std::fclose(file);
         return 0;
@@ -170,16 +184,21 @@ uint32_t ByteBuffer::LoadFile(const char* path) {
     if (expected > 0) {
         size_t got = std::fread(data, 1, static_cast<size_t>(expected), file);
         cursor = static_cast<uint32_t>(got);
-        if (cursor > length) length = cursor;
-        if (got < expected && std::ferror(file)) ok = false;
+        if (cursor > length)
+            length = cursor;
+        if (got < expected && std::ferror(file))
+            ok = false;
     }
     uint8_t piece[2048];
     while (ok && !std::feof(file)) {
         size_t got = std::fread(piece, 1, sizeof piece, file);
-        if (got > 0 && Append(piece, static_cast<uint32_t>(got)) != got) ok = false;
-        if (std::ferror(file)) ok = false;
+        if (got > 0 && Append(piece, static_cast<uint32_t>(got)) != got)
+            ok = false;
+        if (std::ferror(file))
+            ok = false;
     }
-    if (std::fclose(file) != 0) ok = false;
+    if (std::fclose(file) != 0)
+        ok = false;
     if (!ok) {
         Reset();
         return 0;
@@ -193,7 +212,8 @@ uint32_t ByteBuffer::WriteToStream(std::FILE* file) {
     uint32_t i = 0;
     while (i < length) {
         uint32_t piece = length - i > 1024 ? 1024 : length - i;
-        if (std::fwrite(data + i, 1, piece, file) != piece) return 0;
+        if (std::fwrite(data + i, 1, piece, file) != piece)
+            return 0;
         i += piece;
     }
     return length;
@@ -201,7 +221,8 @@ uint32_t ByteBuffer::WriteToStream(std::FILE* file) {
 
 uint32_t ByteBuffer::SaveFile(const char* path) const {
     platform::Segment whole = {data, length};
-    if (!platform::ReplaceFile(path, &whole, 1)) return 0;
+    if (!platform::ReplaceFile(path, &whole, 1))
+        return 0;
     return length;
 }
 

@@ -13,10 +13,13 @@ void Chunk::Init() {
     payload = ByteBuffer();
 }
 
-void Chunk::Release() { payload.Release(); }
+void Chunk::Release() {
+    payload.Release();
+}
 
 void DestroyChunk(Chunk*& chunk) {
-    if (chunk == nullptr) return;
+    if (chunk == nullptr)
+        return;
     chunk->Release();
     delete chunk;
     chunk = nullptr;
@@ -33,10 +36,12 @@ uint32_t AppendChunkHeader(ByteBuffer& out, uint32_t type, uint32_t size, uint16
 }
 
 Chunk* ReadChunk(ByteBuffer& buffer, bool* outOfMemory) {
-    if (buffer.length == 0 || buffer.atEnd) return nullptr;
+    if (buffer.length == 0 || buffer.atEnd)
+        return nullptr;
     Chunk* chunk = new (std::nothrow) Chunk();
     if (chunk == nullptr) {
-        if (outOfMemory != nullptr) *outOfMemory = true;
+        if (outOfMemory != nullptr)
+            *outOfMemory = true;
         return nullptr;
     }
     chunk->type = buffer.ReadU32();
@@ -53,18 +58,21 @@ Chunk* ReadChunk(ByteBuffer& buffer, bool* outOfMemory) {
 }
 
 int Chunk::AppendChild(Chunk* parent, const Chunk* child) {
-    if (parent == nullptr || child == nullptr) return 0;
+    if (parent == nullptr || child == nullptr)
+        return 0;
     uint32_t childLength = child->payload.length;
     uint64_t grownSize = static_cast<uint64_t>(parent->size) + kChunkHeaderSize + childLength;
     uint64_t grownLength =
         static_cast<uint64_t>(parent->payload.length) + kChunkHeaderSize + childLength;
-    if (grownSize > UINT32_MAX || grownLength > UINT32_MAX) return 0;
+    if (grownSize > UINT32_MAX || grownLength > UINT32_MAX)
+        return 0;
     // Reserve first so that the append cannot stop half way.
-    if (!parent->payload.Reserve(static_cast<uint32_t>(grownLength))) return 0;
+    if (!parent->payload.Reserve(static_cast<uint32_t>(grownLength)))
+        return 0;
     parent->payload.cursor = parent->payload.length;
-    AppendChunkHeader(parent->payload, child->type, child->size, child->stampLow,
-                      child->stampHigh);
-    if (childLength > 0) parent->payload.Append(child->payload.data, childLength);
+    AppendChunkHeader(parent->payload, child->type, child->size, child->stampLow, child->stampHigh);
+    if (childLength > 0)
+        parent->payload.Append(child->payload.data, childLength);
     parent->size = static_cast<uint32_t>(grownSize);
     return 1;
 }

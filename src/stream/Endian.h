@@ -45,7 +45,8 @@ inline void StoreF32(uint8_t* p, const float& value) {
 // Size of count elements of elementSize bytes, or false when it does not fit
 // 32 bits. Every array size derived from file data goes through here.
 inline bool ArrayBytes(uint64_t count, uint64_t elementSize, uint32_t* bytes) {
-    if (elementSize != 0 && count > UINT32_MAX / elementSize) return false;
+    if (elementSize != 0 && count > UINT32_MAX / elementSize)
+        return false;
     *bytes = static_cast<uint32_t>(count * elementSize);
     return true;
 }

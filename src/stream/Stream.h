@@ -133,16 +133,22 @@ struct PointerArray {
         }
         if (n > capacity) {
             uint32_t grown = capacity < 8 ? 8 : capacity;
-            while (grown < n) grown = grown > UINT32_MAX / 2 ? n : grown * 2;
-            if (grown > SIZE_MAX / sizeof(T*)) return false;
+            while (grown < n)
+                grown = grown > UINT32_MAX / 2 ? n : grown * 2;
+            if (grown > SIZE_MAX / sizeof(T*))
+                return false;
             void* block = std::realloc(items, static_cast<size_t>(grown) * sizeof(T*));
-            if (block == nullptr) return false;
+            if (block == nullptr)
+                return false;
             items = static_cast<T**>(block);
             capacity = grown;
         }
-        for (uint32_t i = count; i < n; ++i) items[i] = nullptr;
-        if (n < count && firstFree > n) firstFree = n;
-        if (n > count && firstFree > count) firstFree = count;
+        for (uint32_t i = count; i < n; ++i)
+            items[i] = nullptr;
+        if (n < count && firstFree > n)
+            firstFree = n;
+        if (n > count && firstFree > count)
+            firstFree = count;
         count = n;
         return true;
     }
@@ -158,7 +164,8 @@ struct PointerArray {
             }
         }
         firstFree = count;
-        if (count == UINT32_MAX || !Resize(count + 1)) return -1;
+        if (count == UINT32_MAX || !Resize(count + 1))
+            return -1;
         items[count - 1] = p;
         firstFree = count;
         return static_cast<int32_t>(count - 1);
@@ -166,9 +173,11 @@ struct PointerArray {
 
     // Empties slot i without destroying its object; a later Add may reuse it.
     void Clear(uint32_t i) {
-        if (i >= count) return;
+        if (i >= count)
+            return;
         items[i] = nullptr;
-        if (i < firstFree) firstFree = i;
+        if (i < firstFree)
+            firstFree = i;
     }
 
     T* At(uint32_t i) const { return i < count ? items[i] : nullptr; }

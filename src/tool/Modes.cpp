@@ -18,10 +18,14 @@ constexpr uint32_t kNameBufferSize = 264;
 bool EqualsIgnoringCase(const char* a, const char* b) {
     for (;; ++a, ++b) {
         char x = *a, y = *b;
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-        if (x == '\0') return true;
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+        if (x == '\0')
+            return true;
     }
 }
 
@@ -44,7 +48,8 @@ int AppendCollision(const char* modelPath, const char* colPath, const char* outp
         } else if (model.Save(outputPath) <= 0) {
             std::printf("[error] Could not save clump to file: %s\n", outputPath);
         } else {
-            if (reportSuccess) std::printf("[success] Model file was appended with collision data\n");
+            if (reportSuccess)
+                std::printf("[success] Model file was appended with collision data\n");
             result = 1;
         }
     }
@@ -110,14 +115,17 @@ int RunTool(const ToolOptions& o) {
                 }
             }
             break;
-        case kModeProcessAll: RunBatchMode(); return 0;
+        case kModeProcessAll:
+            RunBatchMode();
+            return 0;
         case kModeNightColors:
             if (haveDff && haveSecond && haveOutput) {
                 RunNightColorMode(o);
                 return 0;
             }
             break;
-        default: break;
+        default:
+            break;
     }
     PrintUsage();
     return 0;
@@ -153,16 +161,19 @@ int AppendCollisionInPlace(const char* modelPath, const char* colPath) {
 bool ReplaceExtension(const char* name, char* out, const char* extension) {
     char copy[kNameBufferSize];
     size_t n = std::strlen(name);
-    if (n >= sizeof copy) n = sizeof copy - 1;
+    if (n >= sizeof copy)
+        n = sizeof copy - 1;
     std::memcpy(copy, name, n);
     copy[n] = '\0';
     char* dot = std::strrchr(copy, '.');
-    if (dot == nullptr) return false;
+    if (dot == nullptr)
+        return false;
     *dot = '\0';
     // "%s.%s", cut to the output's 264 bytes.
     size_t used = 0;
     for (const char* part : {static_cast<const char*>(copy), ".", extension}) {
-        for (; *part != '\0' && used + 1 < kNameBufferSize; ++part) out[used++] = *part;
+        for (; *part != '\0' && used + 1 < kNameBufferSize; ++part)
+            out[used++] = *part;
     }
     out[used] = '\0';
     return true;
@@ -173,7 +184,8 @@ void RunBatchMode() {
     std::vector<platform::DirectoryEntry> entries;
     if (platform::FindModelFiles(&entries)) {
         for (const platform::DirectoryEntry& entry : entries) {
-            if (entry.isDirectory) continue;
+            if (entry.isDirectory)
+                continue;
             char colName[kNameBufferSize] = {};
             ReplaceExtension(entry.name.c_str(), colName, "col");
             AppendCollisionInPlace(entry.name.c_str(), colName);
@@ -197,9 +209,15 @@ void RunGenerateMode(const ToolOptions& o, Generator generator) {
         // A list that reads but holds no geometry gives nothing to generate from.
         if (geometry != nullptr) {
             switch (generator) {
-                case Generator::kEmpty: generated = col.GenerateEmpty(*geometry); break;
-                case Generator::kBox: generated = col.GenerateBox(*geometry); break;
-                case Generator::kMesh: generated = col.GenerateMesh(*geometry); break;
+                case Generator::kEmpty:
+                    generated = col.GenerateEmpty(*geometry);
+                    break;
+                case Generator::kBox:
+                    generated = col.GenerateBox(*geometry);
+                    break;
+                case Generator::kMesh:
+                    generated = col.GenerateMesh(*geometry);
+                    break;
             }
         }
         if (generated == 0) {
