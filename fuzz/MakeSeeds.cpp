@@ -1,0 +1,226 @@
+// Writes the seed corpus of the fuzz targets, one model file per kind of
+// chunk and entry that the readers know: fuzz_make_seeds OUTDIR
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/ModelBuilder.h"
+
+namespace {
+
+using namespace brennix::test;
+
+std::vector<Rgba> Colours(size_t count, uint8_t base) {
+    std::vector<Rgba> colours;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t k = static_cast<uint8_t>(base + 17 * i);
+        colours.push_back({k, static_cast<uint8_t>(255 - k), static_cast<uint8_t>(k / 2), 255});
+    }
+    return colours;
+}
+
+ClumpSpec WithUvAnimDictionary() {
+    ClumpSpec model = MakeCanonicalModel();
+    Bytes count;
+    PutU32(count, 0);
+    model.uvAnimDictionary = MakeChunk(kChunkStruct, count);
+    return model;
+}
+
+ClumpSpec WithLightsAndCameras() {
+    ClumpSpec model = MakeCanonicalModel();
+    model.children[0] = ClumpChild::MakeStruct(1, 1, 1);
+    model.children.insert(model.children.begin() + 3, ClumpChild::MakeLight());
+    model.children.insert(model.children.begin() + 4, ClumpChild::MakeCamera());
+    return model;
+}
+
+ClumpSpec WithCollision() {
+    ClumpSpec model = MakeCanonicalModel();
+    model.ExtensionEntries() = {CollisionEntry(MakeCol3File())};
+    return model;
+}
+
+ClumpSpec WithCollisionSecond() {
+    ClumpSpec model = MakeCanonicalModel();
+    model.ExtensionEntries() = {HAnimEntry(3), CollisionEntry(MakeCol3File())};
+    return model;
+}
+
+ClumpSpec WithNamedFrames() {
+    ClumpSpec model = MakeCanonicalModel();
+    FrameListSpec& frames = model.Frames();
+    frames.frames.clear();
+    FrameSpec root = MakeFrame("root");
+    root.extensions.push_back(HAnimEntry(0));
+    frames.frames.push_back(root);
+    FrameSpec child = MakeFrame("child_frame", 0);
+    child.position = {1.0f, 2.0f, 3.0f};
+    child.extensions.push_back(HAnimEntry(1));
+    frames.frames.push_back(child);
+    FrameSpec bare = MakeFrame("", 1);
+    bare.hasExtension = false;
+    frames.frames.push_back(bare);
+    frames.frames.push_back(MakeFrame("a_name_of_twenty_three", 0));
+    return model;
+}
+
+ClumpSpec WithOldStamp() {
+    ClumpSpec model = MakeCanonicalModel();
+    GeometrySpec& g = model.FirstGeometry();
+    g.stamp = kOldStamp;
+    g.lighting = {0.5f, 0.25f, 1.0f};
+    return model;
+}
+
+ClumpSpec WithTwoUvSets() {
+    ClumpSpec model = MakeCanonicalModel();
+    GeometrySpec& g = model.FirstGeometry();
+    g.formatFlags = static_cast<uint16_t>((g.formatFlags & ~kGeoTextured) | kGeoTextured2);
+    g.formatHigh = 2;
+    std::vector<Uv> second;
+    for (const Uv& uv : g.uvSets[0])
+        second.push_back({uv.v, uv.u});
+    g.uvSets.push_back(second);
+    return model;
+}
+
+ClumpSpec WithSkin() {
+    ClumpSpec model = MakeCanonicalModel();
+    GeometrySpec& g = model.FirstGeometry();
+    SkinSpec skin;
+    skin.boneCount = 2;
+    skin.usedBoneCount = 2;
+    skin.maxWeightsPerVertex = 2;
+    g.extensions.push_back(SkinEntry(skin, static_cast<uint32_t>(g.VertexCount())));
+    return model;
+}
+
+ClumpSpec WithBinMeshes() {
+    ClumpSpec model = MakeCanonicalModel();
+    GeometrySpec& g = model.FirstGeometry();
+    for (size_t i = 0; i < g.triangles.size(); i += 2)
+        g.triangles[i].materialIndex = 1;
+    g.materials.push_back(MakeMaterial("second_tex"));
+    g.extensions = {BinMeshEntry(g.triangles)};
+    return model;
+}
+
+ClumpSpec WithNightColours() {
+    ClumpSpec model = MakeCanonicalModel();
+    GeometrySpec& g = model.FirstGeometry();
+    g.extensions.push_back(NightColoursEntry(Colours(static_cast<size_t>(g.VertexCount()), 40),
+                                             kNightLeadWordWritten));
+    return model;
+}
+
+ClumpSpec WithMaterials() {
+    ClumpSpec model = MakeCanonicalModel();
+    GeometrySpec& g = model.FirstGeometry();
+    MaterialSpec twoTextures = MakeMaterial("wall_diffuse");
+    twoTextures.textures[0] = MakeTexture("wall_diffuse", "wall_mask");
+    twoTextures.textures.push_back(MakeTexture("wall_detail"));
+    twoTextures.extensions = {{kEntryMaterial120, Bytes(8, 1)}, {kEntryMaterial135, Bytes(4, 2)}};
+    MaterialSpec plain = MakeMaterial();
+    plain.extensions = {{kEntryMaterial2F6, Bytes(12, 3)}, {kEntryMaterial2FC, Bytes(4, 4)}};
+    MaterialSpec exactName = MakeMaterial();
+    TextureSpec longName = MakeTexture(std::string(32, 'n'), std::string(31, 'm'));
+    longName.padNames = false;
+    exactName.textures.push_back(longName);
+    g.materials = {twoTextures, plain, exactName};
+    for (size_t i = 0; i < g.triangles.size(); ++i) {
+        g.triangles[i].materialIndex = static_cast<uint16_t>(i % 3);
+    }
+    g.extensions = {BinMeshEntry(g.triangles)};
+    return model;
+}
+
+ClumpSpec WithSkippedEntries() {
+    ClumpSpec model = MakeCanonicalModel();
+    GeometrySpec& g = model.FirstGeometry();
+    g.extensions.push_back({kEntrySkipped105, Bytes(8, 5)});
+    g.extensions.push_back({kEntrySkipped2F8, Bytes(16, 6)});
+    g.extensions.push_back({kEntrySkipped2FD, Bytes(4, 7)});
+    return model;
+}
+
+ClumpSpec WithReorderedChildren() {
+    ClumpSpec model = MakeCanonicalModel();
+    // Frame List, Extension, Atomic, Struct, Geometry List.
+    std::vector<ClumpChild> children = model.children;
+    model.children = {children[1], children[4], children[3], children[0], children[2]};
+    return model;
+}
+
+ClumpSpec WithShortStruct() {
+    ClumpSpec model = MakeCanonicalModel();
+    model.children[0] = ClumpChild::MakeShortStruct(1);
+    return model;
+}
+
+ClumpSpec WithEverything() {
+    ClumpSpec model = WithMaterials();
+    model.uvAnimDictionary = WithUvAnimDictionary().uvAnimDictionary;
+    model.Frames() = WithNamedFrames().Frames();
+    GeometrySpec& g = model.FirstGeometry();
+    const uint32_t v = static_cast<uint32_t>(g.VertexCount());
+    g.extensions.push_back(SkinEntry(SkinSpec(), v));
+    g.extensions.push_back({kEntrySkipped105, Bytes(4, 9)});
+    g.extensions.push_back(NightColoursEntry(Colours(v, 90)));
+    model.ExtensionEntries() = {CollisionEntry(MakeCol3File())};
+    return model;
+}
+
+bool Write(const std::string& dir, const std::string& name, const ClumpSpec& model) {
+    const std::string path = dir + "/" + name + ".dff";
+    if (!WriteFile(path, BuildModel(model))) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_make_seeds OUTDIR\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    try {
+        const std::vector<std::pair<std::string, ClumpSpec>> seeds = {
+            {"canonical", MakeCanonicalModel()},
+            {"house", MakeHouseModel()},
+            {"box", MakeBoxModel()},
+            {"positions_only",
+             MakeModelWithPositions({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 0, 2}})},
+            {"large", MakeLargeModel(200, 300, {true, true, true, true, true, true})},
+            {"uv_anim_dictionary", WithUvAnimDictionary()},
+            {"lights_cameras", WithLightsAndCameras()},
+            {"collision_entry", WithCollision()},
+            {"collision_entry_second", WithCollisionSecond()},
+            {"frames_names_hanim", WithNamedFrames()},
+            {"old_stamp_lighting", WithOldStamp()},
+            {"two_uv_sets", WithTwoUvSets()},
+            {"skin", WithSkin()},
+            {"bin_mesh", WithBinMeshes()},
+            {"night_colours", WithNightColours()},
+            {"materials_textures", WithMaterials()},
+            {"skipped_entries", WithSkippedEntries()},
+            {"reordered_children", WithReorderedChildren()},
+            {"short_struct", WithShortStruct()},
+            {"everything", WithEverything()},
+        };
+        for (const auto& [name, model] : seeds) {
+            if (!Write(dir, name, model))
+                return 1;
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cannot build the seeds: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
