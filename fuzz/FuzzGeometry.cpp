@@ -6,6 +6,7 @@
 // independently and with the model library.
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -32,6 +33,7 @@ namespace test = brennix::test;
 
 std::string gInputPath;
 std::string gBuiltPath;
+std::string gPiecewisePath;
 
 constexpr uint8_t kDay[4] = {11, 22, 33, 44};
 constexpr uint8_t kNight[4] = {55, 66, 77, 88};
@@ -292,6 +294,11 @@ void RebuildAndCheck(DffModel& model, const std::vector<uint8_t>& night,
     Geometry& g = *model.FirstGeometry();
     // A Material List cut short in the file cannot be written back.
     const bool writable = Complete(g.materialListChunk);
+    // The save that writes the rebuilt list without building it first; its
+    // file must be the one the list built in memory gives (compared below).
+    std::remove(gPiecewisePath.c_str());
+    const int32_t piecewise = model.SaveWithRebuiltGeometry(gPiecewisePath.c_str());
+    FUZZ_CHECK((piecewise >= 0) == writable);
     const bool rebuilt = model.RebuildGeometryList();
     FUZZ_CHECK(rebuilt == writable);
     if (!rebuilt)
@@ -326,10 +333,13 @@ void RebuildAndCheck(DffModel& model, const std::vector<uint8_t>& night,
     ByteBuffer out;
     const bool built = model.BuildFile(out);
     FUZZ_CHECK(built == buildable);
+    FUZZ_CHECK((piecewise > 0) == built);
     if (!built)
         return;
     const std::vector<uint8_t> bytes = BufferBytes(out);
     out.Release();
+    FUZZ_CHECK(static_cast<size_t>(piecewise) == bytes.size());
+    FUZZ_CHECK(test::ReadFile(gPiecewisePath) == bytes);
     CheckBuiltModel(bytes, g, night, shape);
 }
 
@@ -338,6 +348,7 @@ void RebuildAndCheck(DffModel& model, const std::vector<uint8_t>& night,
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     gInputPath = ScratchPath("geometry-in.dff");
     gBuiltPath = ScratchPath("geometry-built.dff");
+    gPiecewisePath = ScratchPath("geometry-piecewise.dff");
     return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "dff/GeometryPieces.h"
 #include "platform/Platform.h"
 #include "stream/Endian.h"
 
@@ -180,7 +181,7 @@ namespace {
 // The saved file as a list of byte runs: encoded headers and the kept
 // chunks' payloads, which are written straight from where they lie.
 struct SavedFile {
-    static constexpr size_t kMaxSegments = 16;
+    static constexpr size_t kMaxSegments = 16 + GeometryListPieces::kMaxSegments;
     uint8_t headers[8][kChunkHeaderSize];
     uint8_t structBody[12];
     platform::Segment segments[kMaxSegments];
@@ -215,7 +216,11 @@ struct SavedFile {
 // kept children that exist in the fixed order. False when nothing must be
 // written: no clump Struct, or a kept chunk cut short in the file, whose
 // header would promise bytes that are not there.
-static bool LayOutFile(DffModel& model, SavedFile* file) {
+//
+// rebuiltList, when given, stands for the Geometry List: the pieces of the
+// list that RebuildGeometryList would install.
+static bool LayOutFile(DffModel& model, SavedFile* file,
+                       const GeometryListPieces* rebuiltList = nullptr) {
     if (model.clump == nullptr || model.clumpStruct == nullptr)
         return false;
     Chunk* const children[] = {model.frameList, model.geometryList, model.atomic,
@@ -224,6 +229,10 @@ static bool LayOutFile(DffModel& model, SavedFile* file) {
         return false;
     uint64_t clumpSize = 2 * kChunkHeaderSize;  // the Struct: header and 12 bytes
     for (const Chunk* child : children) {
+        if (rebuiltList != nullptr && child == model.geometryList) {
+            clumpSize += kChunkHeaderSize + rebuiltList->total;
+            continue;
+        }
         if (child == nullptr)
             continue;
         if (!child->IsComplete())
@@ -247,8 +256,14 @@ static bool LayOutFile(DffModel& model, SavedFile* file) {
     StoreU32(file->structBody + 8, 0);                                 // cameras are dropped
     file->Add(file->structBody, 12);
     for (const Chunk* child : children) {
-        if (child != nullptr)
+        if (rebuiltList != nullptr && child == model.geometryList) {
+            file->AddHeader(kTypeGeometryList, static_cast<uint32_t>(rebuiltList->total),
+                            kDefaultStampLow, kDefaultStampHigh);
+            for (size_t i = 0; i < rebuiltList->count; ++i)
+                file->Add(rebuiltList->segments[i].data, rebuiltList->segments[i].length);
+        } else if (child != nullptr) {
             file->AddChunk(*child);
+        }
     }
     return file->total <= UINT32_MAX;
 }
@@ -276,6 +291,33 @@ int32_t DffModel::Save(const char* path) {
     if (!LayOutFile(*this, &file))
         return 0;
     // Written piece by piece from the chunks themselves: no whole-model copy.
+    if (!platform::ReplaceFile(path, file.segments, file.count))
+        return 0;
+    if (file.total > static_cast<uint64_t>(INT32_MAX))
+        return INT32_MAX;
+    return static_cast<int32_t>(file.total);
+}
+
+int32_t DffModel::SaveWithRebuiltGeometry(const char* path) {
+    GeometryListPieces pieces;
+    switch (LayOutRebuiltGeometryList(*this, &pieces)) {
+        case RebuiltListStatus::kNothingToWrite:
+            return -1;
+        case RebuiltListStatus::kTooManyPieces:
+            // An Extension broken into many runs: build the list instead.
+            if (!RebuildGeometryList())
+                return -1;
+            return Save(path);
+        case RebuiltListStatus::kLaidOut:
+            break;
+    }
+    // The rebuilt list always goes where the Geometry List stands; a model
+    // read without one has no geometry to rebuild.
+    if (geometryList == nullptr)
+        return -1;
+    SavedFile file;
+    if (!LayOutFile(*this, &file, &pieces))
+        return 0;
     if (!platform::ReplaceFile(path, file.segments, file.count))
         return 0;
     if (file.total > static_cast<uint64_t>(INT32_MAX))

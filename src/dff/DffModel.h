@@ -76,6 +76,12 @@ struct DffModel {
     // Replaces geometryList by one rebuilt from the changed first geometry.
     // False when there is nothing to write or memory ran out (model unchanged).
     bool RebuildGeometryList();
+    // Writes the file that RebuildGeometryList followed by Save would write,
+    // without building the rebuilt list in memory: its large parts are
+    // written straight from the geometry's arrays and the file's bytes.
+    // -1 = the list could not be rebuilt (as RebuildGeometryList's false);
+    // otherwise Save's result. geometryList may be replaced.
+    int32_t SaveWithRebuiltGeometry(const char* path);
 
     // Slot 0 of geometries, or null.
     Geometry* FirstGeometry() const { return geometries.At(0); }

@@ -3,11 +3,14 @@
 //
 // Every size is worked out before anything is written, so each chunk is
 // allocated once and the rebuilt Geometry List is assembled in place, without
-// building the inner chunks separately and copying them into it.
+// building the inner chunks separately and copying them into it. The same
+// routine also lays the list out as pieces that point at the geometry's
+// arrays and the file's bytes, which a save writes without assembling them.
 #include <cstring>
 #include <new>
 
 #include "dff/DffModel.h"
+#include "dff/GeometryPieces.h"
 #include "stream/Endian.h"
 
 namespace brennix {
@@ -33,6 +36,42 @@ bool Finish(Chunk*& chunk) {
     }
     chunk->size = chunk->payload.length;
     return true;
+}
+
+// Where written bytes go. Small runs are encoded values that live on the
+// stack; large runs are arrays of the geometry or bytes of the file, which
+// stay where they are while the model lives.
+struct BufferSink {
+    ByteBuffer& out;
+    void Small(const void* bytes, uint32_t n) { out.Append(bytes, n); }
+    void Large(const void* bytes, uint32_t n) {
+        if (n > 0)
+            out.Append(bytes, n);
+    }
+};
+
+template <typename Sink>
+void PutU16(Sink& sink, uint16_t value) {
+    uint8_t bytes[2];
+    StoreU16(bytes, value);
+    sink.Small(bytes, 2);
+}
+
+template <typename Sink>
+void PutU32(Sink& sink, uint32_t value) {
+    uint8_t bytes[4];
+    StoreU32(bytes, value);
+    sink.Small(bytes, 4);
+}
+
+template <typename Sink>
+void PutHeader(Sink& sink, uint32_t type, uint32_t size, uint16_t stampLow, uint16_t stampHigh) {
+    uint8_t header[kChunkHeaderSize];
+    StoreU32(header, type);
+    StoreU32(header + 4, size);
+    StoreU16(header + 8, stampLow);
+    StoreU16(header + 10, stampHigh);
+    sink.Small(header, kChunkHeaderSize);
 }
 
 uint32_t VertexTotal(const Geometry& g) {
@@ -69,29 +108,30 @@ uint64_t StructBodySize(const Geometry& g) {
     return total;
 }
 
-void AppendStructBody(const Geometry& g, ByteBuffer& out) {
+template <typename Sink>
+void PutStructBody(const Geometry& g, Sink& out) {
     const uint32_t v = VertexTotal(g);
-    out.AppendU16(g.formatFlags);
-    out.AppendU16(g.formatHigh);
-    out.AppendU32(static_cast<uint32_t>(g.triangleCount));
-    out.AppendU32(static_cast<uint32_t>(g.vertexCount));
-    out.AppendU32(g.morphTargetCount);
+    PutU16(out, g.formatFlags);
+    PutU16(out, g.formatHigh);
+    PutU32(out, static_cast<uint32_t>(g.triangleCount));
+    PutU32(out, static_cast<uint32_t>(g.vertexCount));
+    PutU32(out, g.morphTargetCount);
     // The arrays hold the file's little-endian bytes as read.
     if (WritesPrelit(g))
-        out.Append(g.prelitColors, v * 4);
+        out.Large(g.prelitColors, v * 4);
     if (WritesTexCoords(g))
-        out.Append(g.texCoords, v * 8 * g.texCoordSets);
-    out.Append(g.triangles, TriangleTotal(g) * 8);
-    uint8_t sphere[16];
+        out.Large(g.texCoords, v * 8 * g.texCoordSets);
+    out.Large(g.triangles, TriangleTotal(g) * 8);
+    uint8_t tail[24];
     for (int i = 0; i < 4; ++i)
-        StoreF32(sphere + 4 * i, g.boundingSphere[i]);
-    out.Append(sphere, 16);
-    out.AppendU32(g.hasPositions);
-    out.AppendU32(g.hasNormals);
+        StoreF32(tail + 4 * i, g.boundingSphere[i]);
+    StoreU32(tail + 16, g.hasPositions);
+    StoreU32(tail + 20, g.hasNormals);
+    out.Small(tail, 24);
     if (WritesPositions(g))
-        out.Append(g.positions, v * 12);
+        out.Large(g.positions, v * 12);
     if (WritesNormals(g))
-        out.Append(g.normals, v * 12);
+        out.Large(g.normals, v * 12);
 }
 
 // Walks the entries of an Extension payload while at least a header
@@ -125,12 +165,12 @@ uint64_t EntriesSizeExcept(const Chunk* extension, uint32_t entryType) {
     return total;
 }
 
-void AppendEntriesExcept(const Chunk* extension, uint32_t entryType, ByteBuffer& out) {
+template <typename Sink>
+void PutEntriesExcept(const Chunk* extension, uint32_t entryType, Sink& out) {
     ForEachEntryExcept(extension, entryType,
                        [&](const uint8_t* header, const uint8_t* body, uint32_t length) {
-                           out.Append(header, kChunkHeaderSize);
-                           if (length > 0)
-                               out.Append(body, length);
+                           out.Large(header, kChunkHeaderSize);
+                           out.Large(body, length);
                        });
 }
 
@@ -138,12 +178,11 @@ uint32_t NightEntryPayloadSize(const Geometry& g) {
     return 4 + VertexTotal(g) * 4;
 }
 
-void AppendNightEntry(const Geometry& g, ByteBuffer& out) {
-    AppendChunkHeader(out, kTypeNightColors, NightEntryPayloadSize(g), kDefaultStampLow,
-                      kDefaultStampHigh);
-    out.AppendU32(kNightColorsMarker);
-    if (VertexTotal(g) > 0)
-        out.Append(g.nightColors, VertexTotal(g) * 4);
+template <typename Sink>
+void PutNightEntry(const Geometry& g, Sink& out) {
+    PutHeader(out, kTypeNightColors, NightEntryPayloadSize(g), kDefaultStampLow, kDefaultStampHigh);
+    PutU32(out, kNightColorsMarker);
+    out.Large(g.nightColors, VertexTotal(g) * 4);
 }
 
 // The sizes of a written Geometry chunk's parts.
@@ -185,27 +224,38 @@ bool PlanGeometry(const Geometry& g, GeometryLayout* layout) {
 }
 
 // The Geometry chunk's payload: Struct, Material List, Extension.
-void AppendGeometryPayload(const Geometry& g, const GeometryLayout& layout, ByteBuffer& out) {
-    AppendChunkHeader(out, kTypeStruct, layout.structBody, kDefaultStampLow, kDefaultStampHigh);
-    AppendStructBody(g, out);
+template <typename Sink>
+void PutGeometryPayload(const Geometry& g, const GeometryLayout& layout, Sink& out) {
+    PutHeader(out, kTypeStruct, layout.structBody, kDefaultStampLow, kDefaultStampHigh);
+    PutStructBody(g, out);
     if (const Chunk* list = g.materialListChunk) {
         // Header exactly as read, with its declared size and its own stamp.
-        AppendChunkHeader(out, list->type, list->size, list->stampLow, list->stampHigh);
-        if (list->payload.length > 0)
-            out.Append(list->payload.data, list->payload.length);
+        PutHeader(out, list->type, list->size, list->stampLow, list->stampHigh);
+        out.Large(list->payload.data, list->payload.length);
     }
     if (layout.rebuildExtension) {
-        AppendChunkHeader(out, kTypeExtension, layout.extensionPayload, kDefaultStampLow,
-                          kDefaultStampHigh);
-        AppendEntriesExcept(g.extensionChunk, kTypeNightColors, out);
-        AppendNightEntry(g, out);
+        PutHeader(out, kTypeExtension, layout.extensionPayload, kDefaultStampLow,
+                  kDefaultStampHigh);
+        PutEntriesExcept(g.extensionChunk, kTypeNightColors, out);
+        PutNightEntry(g, out);
     } else if (const Chunk* extension = g.extensionChunk) {
-        AppendChunkHeader(out, extension->type, extension->size, extension->stampLow,
-                          extension->stampHigh);
-        if (extension->payload.length > 0) {
-            out.Append(extension->payload.data, extension->payload.length);
-        }
+        PutHeader(out, extension->type, extension->size, extension->stampLow, extension->stampHigh);
+        out.Large(extension->payload.data, extension->payload.length);
     }
+}
+
+// The rebuilt Geometry List's payload: a Struct holding the count 1, then the
+// one Geometry chunk, all under the system's own stamp.
+template <typename Sink>
+void PutGeometryListPayload(const Geometry& g, const GeometryLayout& layout, Sink& out) {
+    PutHeader(out, kTypeStruct, 4, kDefaultStampLow, kDefaultStampHigh);
+    PutU32(out, 1);
+    PutHeader(out, kTypeGeometry, layout.geometryPayload, kDefaultStampLow, kDefaultStampHigh);
+    PutGeometryPayload(g, layout, out);
+}
+
+uint32_t ListPayloadSize(const GeometryLayout& layout) {
+    return 2 * kChunkHeaderSize + 4 + layout.geometryPayload;
 }
 
 }  // namespace
@@ -219,7 +269,8 @@ Chunk* Geometry::WriteStruct() const {
         DestroyChunk(chunk);
         return nullptr;
     }
-    AppendStructBody(*this, chunk->payload);
+    BufferSink sink{chunk->payload};
+    PutStructBody(*this, sink);
     if (!Finish(chunk))
         return nullptr;
     return chunk;
@@ -234,7 +285,8 @@ bool Geometry::RemoveExtensionEntries(uint32_t entryType) {
         DestroyChunk(rebuilt);
         return false;
     }
-    AppendEntriesExcept(extensionChunk, entryType, rebuilt->payload);
+    BufferSink sink{rebuilt->payload};
+    PutEntriesExcept(extensionChunk, entryType, sink);
     if (!Finish(rebuilt))
         return false;
     DestroyChunk(extensionChunk);
@@ -253,7 +305,8 @@ Chunk* Geometry::WriteChunk() {
         DestroyChunk(chunk);
         return nullptr;
     }
-    AppendGeometryPayload(*this, layout, chunk->payload);
+    BufferSink sink{chunk->payload};
+    PutGeometryPayload(*this, layout, sink);
     if (!Finish(chunk))
         return nullptr;
     if (layout.rebuildExtension) {
@@ -287,19 +340,13 @@ bool DffModel::RebuildGeometryList() {
     Chunk* list = NewChunk(kTypeGeometryList);
     if (list == nullptr)
         return false;
-    const uint32_t total = 2 * kChunkHeaderSize + 4 + layout.geometryPayload;
+    const uint32_t total = ListPayloadSize(layout);
     if (!list->payload.Reserve(total)) {
         DestroyChunk(list);
         return false;
     }
-    // The list: a Struct holding the count 1, then the one Geometry chunk,
-    // all under the system's own stamp.
-    ByteBuffer& out = list->payload;
-    AppendChunkHeader(out, kTypeStruct, 4, kDefaultStampLow, kDefaultStampHigh);
-    out.AppendU32(1);
-    AppendChunkHeader(out, kTypeGeometry, layout.geometryPayload, kDefaultStampLow,
-                      kDefaultStampHigh);
-    AppendGeometryPayload(*geometry, layout, out);
+    BufferSink sink{list->payload};
+    PutGeometryListPayload(*geometry, layout, sink);
     if (!Finish(list))
         return false;
     if (list->payload.length != total) {
@@ -309,6 +356,19 @@ bool DffModel::RebuildGeometryList() {
     DestroyChunk(geometryList);
     geometryList = list;
     return true;
+}
+
+RebuiltListStatus LayOutRebuiltGeometryList(const DffModel& model, GeometryListPieces* pieces) {
+    const Geometry* geometry = model.FirstGeometry();
+    if (geometry == nullptr || !geometry->colorsChanged)
+        return RebuiltListStatus::kNothingToWrite;
+    GeometryLayout layout;
+    if (!PlanGeometry(*geometry, &layout))
+        return RebuiltListStatus::kNothingToWrite;
+    PutGeometryListPayload(*geometry, layout, *pieces);
+    if (pieces->overflow || pieces->total != ListPayloadSize(layout))
+        return RebuiltListStatus::kTooManyPieces;
+    return RebuiltListStatus::kLaidOut;
 }
 
 }  // namespace brennix

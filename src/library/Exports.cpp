@@ -84,6 +84,16 @@ int AppendCol(DffModel& model, const char* dffPath, const char* colPath, const c
     return 0;
 }
 
+// Rebuilds the geometry list and saves: 7 when the list cannot be rebuilt,
+// 8 when the model cannot be saved. The rebuilt list is written straight
+// from the geometry, without building it in memory first.
+int SaveRebuilt(DffModel& model, const char* outputPath) {
+    int32_t saved = model.SaveWithRebuiltGeometry(outputPath);
+    if (saved < 0)
+        return 7;
+    return saved == 0 ? 8 : 0;
+}
+
 int ImportNightColors(DffModel& day, DffModel& night, const char* dffPath, const char* nightDffPath,
                       const char* outputPath) {
     if (day.Load(dffPath) <= 0)
@@ -104,11 +114,7 @@ int ImportNightColors(DffModel& day, DffModel& night, const char* dffPath, const
         return 6;
     if (!target->ImportNightColors(*source))
         return 9;
-    if (!day.RebuildGeometryList())
-        return 7;
-    if (day.Save(outputPath) <= 0)
-        return 8;
-    return 0;
+    return SaveRebuilt(day, outputPath);
 }
 
 int PaintColors(DffModel& model, const char* dffPath, uint32_t dayColor, uint32_t nightColor,
@@ -126,11 +132,7 @@ int PaintColors(DffModel& model, const char* dffPath, uint32_t dayColor, uint32_
     // failed rebuild.
     if (!geometry->SetUniformColors(day, night))
         return 7;
-    if (!model.RebuildGeometryList())
-        return 7;
-    if (model.Save(outputPath) <= 0)
-        return 8;
-    return 0;
+    return SaveRebuilt(model, outputPath);
 }
 
 }  // namespace

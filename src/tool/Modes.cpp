@@ -254,10 +254,14 @@ void RunNightColorMode(const ToolOptions& o) {
         std::printf("[error] You should import night colors from the same model.\n");
     } else if (!day.FirstGeometry()->ImportNightColors(*night.FirstGeometry())) {
         std::printf("[error] failed to copy vertex colors.\n");
-    } else if (!day.RebuildGeometryList()) {
-        std::printf("[error] couldn't rebuild the geometry list.\n");
-    } else if (day.Save(o.outputPath) <= 0) {
-        std::printf("[error] Could not save clump to file: %s\n", o.outputPath);
+    } else {
+        // The rebuilt Geometry List is written straight from the geometry.
+        int32_t saved = day.SaveWithRebuiltGeometry(o.outputPath);
+        if (saved < 0) {
+            std::printf("[error] couldn't rebuild the geometry list.\n");
+        } else if (saved == 0) {
+            std::printf("[error] Could not save clump to file: %s\n", o.outputPath);
+        }
     }
     night.Release();
     day.Release();

@@ -1,0 +1,64 @@
+// A rebuilt Geometry List laid out as runs of bytes instead of one block: the
+// encoded headers and values are kept here, the large runs point at the first
+// geometry's arrays and at the model's file bytes. Saving from the pieces
+// writes exactly the bytes that the rebuilt list would hold, without building
+// a copy of the model's largest chunk.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "dff/DffModel.h"
+#include "platform/Platform.h"
+
+namespace brennix {
+
+struct GeometryListPieces {
+    static constexpr size_t kMaxSegments = 48;
+    static constexpr uint32_t kScratchBytes = 256;
+
+    uint8_t scratch[kScratchBytes];
+    uint32_t scratchUsed = 0;
+    platform::Segment segments[kMaxSegments];
+    size_t count = 0;
+    uint64_t total = 0;
+    bool overflow = false;  // more runs than fit: the caller builds the list instead
+
+    // A run that is copied here (encoded values on the caller's stack).
+    void Small(const void* bytes, uint32_t n) {
+        if (n > kScratchBytes - scratchUsed) {
+            overflow = true;
+            return;
+        }
+        std::memcpy(scratch + scratchUsed, bytes, n);
+        Large(scratch + scratchUsed, n);
+        scratchUsed += n;
+    }
+    // A run that stays where it is until the pieces are written; a run that
+    // continues the previous one joins it.
+    void Large(const void* bytes, uint32_t n) {
+        if (n == 0)
+            return;
+        const uint8_t* start = static_cast<const uint8_t*>(bytes);
+        total += n;
+        if (count > 0 && segments[count - 1].data + segments[count - 1].length == start &&
+            segments[count - 1].length <= UINT32_MAX - n) {
+            segments[count - 1].length += n;
+            return;
+        }
+        if (count == kMaxSegments) {
+            overflow = true;
+            return;
+        }
+        segments[count++] = {start, n};
+    }
+};
+
+enum class RebuiltListStatus { kLaidOut, kNothingToWrite, kTooManyPieces };
+
+// Lays out the payload that RebuildGeometryList would give the model's
+// Geometry List. kNothingToWrite exactly when RebuildGeometryList would
+// refuse for a reason other than memory.
+RebuiltListStatus LayOutRebuiltGeometryList(const DffModel& model, GeometryListPieces* pieces);
+
+}  // namespace brennix
