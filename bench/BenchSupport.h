@@ -1,0 +1,115 @@
+// Shared by the benchmark program and the one-job driver: the model sizes,
+// the file names in the work folder, every job as the program and the shared
+// library run it, the plain copy that each job is measured against, and
+// child processes with their peak resident size.
+//
+// Every file name is plain (no '/' and no '-'): the program's switch values
+// end at those characters, so it runs with the work folder as its current
+// directory, and so does everything here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace brennix::bench {
+
+// One model size. Every model carries day colours, one texture coordinate
+// set, normals, a Bin Mesh, night colours and a one-bone skin; the largest
+// is at the reader's limits (100000 triangles, 200000 vertices).
+struct SizeClass {
+    const char* label;  // "10kb", "100kb", "1mb", "13mb"
+    int32_t triangles;
+    int32_t vertices;
+    int32_t meshTriangles;  // for the mesh generator: at most 65535
+};
+
+const std::vector<SizeClass>& SizeClasses();
+const SizeClass* FindSize(const std::string& label);
+
+enum class Job {
+    kInfo,
+    kAppend,
+    kGenerateEmpty,
+    kGenerateBox,
+    kGenerateMesh,
+    kNightColors,
+    kUniformColors,
+    kLibraryGenerate,
+    kLibraryAppend,
+    kLibraryNight,
+    kLibraryPaint,
+};
+
+struct JobInfo {
+    Job job;
+    const char* name;    // short word used in benchmark names and tables
+    const char* what;    // one line for the tables
+    double copyTarget;   // largest allowed job time / plain copy time
+    bool usesMeshModel;  // the 65535-triangle model at the largest size
+    bool viaProgram;     // peak memory measured on the program itself
+};
+
+const std::vector<JobInfo>& Jobs();
+const JobInfo* FindJob(const std::string& name);
+
+// The files one job reads and writes, all in the work folder.
+struct JobFiles {
+    std::vector<std::string> inputs;  // first the model, then the second input
+    std::string output;
+};
+
+// Names of the generated files.
+std::string ModelName(const SizeClass& size);      // "m13mb.dff"
+std::string MeshModelName(const SizeClass& size);  // "g13mb.dff" (same bytes below 65536 triangles)
+std::string NightModelName(const SizeClass& size);  // "n13mb.dff", a second copy for the import
+std::string CollisionName();                        // "small.col"
+
+JobFiles FilesFor(const JobInfo& job, const SizeClass& size);
+
+// Writes every model of every size and the COL3 file into the current
+// directory. Returns false (with a message on stderr) when a write failed.
+bool WriteModelFiles();
+// The bytes of one model of the batch, and of its COL3 file.
+std::vector<uint8_t> SmallModelBytes();
+std::vector<uint8_t> SmallCollisionBytes();
+
+// The program's command line for a job (program name first), or empty for
+// jobs the program does not do.
+std::vector<std::string> ProgramArguments(const JobInfo& job, const JobFiles& files);
+
+// Runs one job in this process, the way the program's mode or the library's
+// export does it. The program's modes print to standard output; the caller
+// decides where that goes. Returns false when the library reported a
+// failure (the program's modes report theirs only on standard output).
+bool RunJob(const JobInfo& job, const JobFiles& files);
+
+// The plain copy: reads every input whole with fread, then writes
+// writeBytes bytes (the bytes read, repeated when more are asked for) to
+// output with fwrite; with writeBytes 0 nothing is opened for writing. False
+// when a read or write failed.
+bool PlainCopy(const std::vector<std::string>& inputs, const std::string& output,
+               uint64_t writeBytes);
+
+uint64_t FileBytes(const std::string& path);
+uint64_t TotalBytes(const std::vector<std::string>& paths);
+bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+bool ReadText(const std::string& path, std::string* text);
+
+// Starts a program with `directory` as its working directory and standard
+// output sent to stdoutPath (relative to the caller's directory), waits for
+// it, and reports its wall time and peak resident size.
+struct ChildResult {
+    bool started = false;
+    int status = -1;  // exit status, or -1 when it did not exit normally
+    double wallSeconds = 0;
+    long maxResidentKiB = 0;  // ru_maxrss of this child alone
+    long minorFaults = 0;     // ru_minflt: pages the child touched afresh
+};
+ChildResult RunChild(const std::string& program, const std::vector<std::string>& arguments,
+                     const std::string& directory, const std::string& stdoutPath);
+
+// The directory of the running executable, with a trailing '/'.
+std::string ExecutableDirectory();
+
+}  // namespace brennix::bench

@@ -1,0 +1,932 @@
+// Speed and memory of every job at full scale, each beside a plain copy of
+// the same files measured in the same run; process-all over a folder of
+// small models; each job's peak memory and wall time as a process of its
+// own; the bytes each job moves in memory. Ends with a Markdown report.
+//
+//   brennix_bench [--workdir=DIR] [--markdown=FILE] [--job-min-time=SECONDS]
+//                 [--batch-files=N] [--batch-iterations=N] [--memory-runs=N]
+//                 [--skip-batch] [--skip-memory] [--adaptive-malloc]
+//                 [--program=PATH] [--driver=PATH] [Google Benchmark flags]
+//
+// The work folder (default "bench-work", created when missing) receives the
+// generated models; the program and the one-job driver default to the
+// executables beside this one. Every timed iteration runs the job, then the
+// plain copy of its input files (fread whole, fwrite the same number of
+// bytes), then an I/O-equivalent copy (fread the inputs whole, fwrite as many
+// bytes as the job writes), so load on the machine touches all three alike.
+//
+// The C library's allocator raises its threshold for taking large blocks
+// straight from the kernel each time such a block is freed, so in one
+// process a job's time would depend on which benchmarks ran before it. The
+// threshold is therefore fixed at its starting value (128 KiB): every large
+// block, the copies' included, comes fresh from the kernel on each run, as in
+// a single run of the program. --adaptive-malloc keeps the adaptive
+// behaviour, which a host that calls the library again and again may see.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "dff/DffModel.h"
+
+using namespace brennix;
+using namespace brennix::bench;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Options.
+
+struct Options {
+    std::string workdir = "bench-work";
+    std::string markdown;
+    std::string program;
+    std::string driver;
+    double jobMinTime = 0.3;
+    int batchFiles = 10000;
+    int batchIterations = 3;
+    int memoryRuns = 3;
+    bool skipBatch = false;
+    bool skipMemory = false;
+    bool adaptiveMalloc = false;
+};
+
+Options g_options;
+
+bool TakeFlag(const char* argument, const char* name, std::string* value) {
+    size_t n = std::strlen(name);
+    if (std::strncmp(argument, name, n) != 0 || argument[n] != '=')
+        return false;
+    *value = argument + n + 1;
+    return true;
+}
+
+std::string Absolute(const std::string& path);
+std::vector<std::string> g_keptArguments;
+
+// Removes this program's own flags from argv; the rest go to the library,
+// with an output file for the library's own report made absolute, since the
+// benchmarks run in the work folder.
+void ParseOptions(int* argc, char** argv) {
+    g_keptArguments.reserve(static_cast<size_t>(*argc));  // argv points into it
+    int kept = 1;
+    for (int i = 1; i < *argc; ++i) {
+        std::string value;
+        const char* a = argv[i];
+        if (TakeFlag(a, "--workdir", &value)) {
+            g_options.workdir = value;
+        } else if (TakeFlag(a, "--markdown", &value)) {
+            g_options.markdown = value;
+        } else if (TakeFlag(a, "--program", &value)) {
+            g_options.program = value;
+        } else if (TakeFlag(a, "--driver", &value)) {
+            g_options.driver = value;
+        } else if (TakeFlag(a, "--job-min-time", &value)) {
+            g_options.jobMinTime = std::atof(value.c_str());
+        } else if (TakeFlag(a, "--batch-files", &value)) {
+            g_options.batchFiles = std::atoi(value.c_str());
+        } else if (TakeFlag(a, "--batch-iterations", &value)) {
+            g_options.batchIterations = std::atoi(value.c_str());
+        } else if (TakeFlag(a, "--memory-runs", &value)) {
+            g_options.memoryRuns = std::atoi(value.c_str());
+        } else if (std::strcmp(a, "--skip-batch") == 0) {
+            g_options.skipBatch = true;
+        } else if (std::strcmp(a, "--skip-memory") == 0) {
+            g_options.skipMemory = true;
+        } else if (std::strcmp(a, "--adaptive-malloc") == 0) {
+            g_options.adaptiveMalloc = true;
+        } else if (TakeFlag(a, "--benchmark_out", &value)) {
+            g_keptArguments.push_back("--benchmark_out=" + Absolute(value));
+            argv[kept++] = &g_keptArguments.back()[0];
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    *argc = kept;
+}
+
+// A path that stays valid after the change into the work folder.
+std::string Absolute(const std::string& path) {
+    if (path.empty() || path[0] == '/')
+        return path;
+    char here[4096];
+    if (getcwd(here, sizeof here) == nullptr)
+        return path;
+    return std::string(here) + "/" + path;
+}
+
+bool MakeDirectories(const std::string& path) {
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/') {
+            std::string part = path.substr(0, i);
+            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+                return false;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Measurements kept for the report.
+
+double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct JobResult {
+    const JobInfo* job = nullptr;
+    const SizeClass* size = nullptr;
+    uint64_t inputBytes = 0;
+    uint64_t outputBytes = 0;
+    std::vector<double> jobSeconds;
+    std::vector<double> copySeconds;
+    std::vector<double> ioSeconds;
+    std::string error;
+
+    double JobMs() const { return Median(jobSeconds) * 1e3; }
+    double CopyMs() const { return Median(copySeconds) * 1e3; }
+    double IoMs() const { return Median(ioSeconds) * 1e3; }
+    double PerMiB() const { return JobMs() / (static_cast<double>(inputBytes) / (1 << 20)); }
+};
+
+struct BatchResult {
+    int files = 0;
+    uint64_t modelBytes = 0;
+    uint64_t collisionBytes = 0;
+    std::vector<double> programSeconds;
+    std::vector<double> copySeconds;       // into an empty folder
+    std::vector<double> overwriteSeconds;  // over existing copies
+    std::string error;
+};
+
+std::map<std::string, JobResult> g_jobResults;
+std::vector<std::string> g_jobOrder;
+BatchResult g_batch;
+
+// ---------------------------------------------------------------------------
+// Standard output of the program's modes goes to a file or nowhere while a
+// job runs, so that the benchmark's own report stays readable.
+
+class StdoutRedirect {
+public:
+    explicit StdoutRedirect(const char* path) {
+        std::fflush(stdout);
+        saved_ = dup(1);
+        int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            dup2(fd, 1);
+            close(fd);
+        }
+    }
+    ~StdoutRedirect() {
+        std::fflush(stdout);
+        if (saved_ >= 0) {
+            dup2(saved_, 1);
+            close(saved_);
+        }
+    }
+    StdoutRedirect(const StdoutRedirect&) = delete;
+    StdoutRedirect& operator=(const StdoutRedirect&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
+// Runs the job once with its messages kept, and checks that it did its work.
+std::string CheckJob(const JobInfo& job, const JobFiles& files) {
+    if (!files.output.empty())
+        std::remove(files.output.c_str());
+    bool ok;
+    {
+        StdoutRedirect redirect("job.log");
+        ok = RunJob(job, files);
+    }
+    std::string log;
+    ReadText("job.log", &log);
+    if (!ok)
+        return "the job reported a failure";
+    if (log.find("[error]") != std::string::npos || log.find("[usage]") != std::string::npos) {
+        return "the program said: " + log.substr(0, 200);
+    }
+    if (job.job == Job::kInfo && log.find("[info]") == std::string::npos) {
+        return "no [info] message";
+    }
+    if (!files.output.empty() && FileBytes(files.output) == 0)
+        return "no output written";
+    return "";
+}
+
+void BenchJob(benchmark::State& state, const JobInfo* job, const SizeClass* size) {
+    const JobFiles files = FilesFor(*job, *size);
+    const std::string key = std::string(job->name) + "/" + size->label;
+    JobResult& result = g_jobResults[key];
+    if (result.job == nullptr) {
+        result.job = job;
+        result.size = size;
+        result.inputBytes = TotalBytes(files.inputs);
+        result.error = CheckJob(*job, files);
+        result.outputBytes = files.output.empty() ? 0 : FileBytes(files.output);
+    }
+    if (!result.error.empty()) {
+        state.SkipWithError(result.error.c_str());
+        return;
+    }
+    std::vector<double> jobs, copies, ios;
+    bool failed = false;
+    {
+        StdoutRedirect silence("/dev/null");
+        for (auto _ : state) {
+            auto t0 = std::chrono::steady_clock::now();
+            bool ok = RunJob(*job, files);
+            auto t1 = std::chrono::steady_clock::now();
+            ok = PlainCopy(files.inputs, "copy.out", result.inputBytes) && ok;
+            auto t2 = std::chrono::steady_clock::now();
+            ok = PlainCopy(files.inputs, "io.out", result.outputBytes) && ok;
+            auto t3 = std::chrono::steady_clock::now();
+            state.SetIterationTime(Seconds(t0, t1));
+            jobs.push_back(Seconds(t0, t1));
+            copies.push_back(Seconds(t1, t2));
+            ios.push_back(Seconds(t2, t3));
+            if (!ok) {
+                failed = true;
+                break;
+            }
+        }
+    }
+    if (failed) {
+        state.SkipWithError("a job or copy failed while timed");
+        return;
+    }
+    // The report keeps the longest run, which is the one the library reports.
+    if (jobs.size() >= result.jobSeconds.size()) {
+        result.jobSeconds = jobs;
+        result.copySeconds = copies;
+        result.ioSeconds = ios;
+    }
+    const double jobMs = Median(jobs) * 1e3;
+    const double copyMs = Median(copies) * 1e3;
+    const double ioMs = Median(ios) * 1e3;
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * result.inputBytes));
+    state.counters["in_MiB"] = static_cast<double>(result.inputBytes) / (1 << 20);
+    state.counters["copy_ms"] = copyMs;
+    state.counters["x_copy"] = copyMs > 0 ? jobMs / copyMs : 0;
+    state.counters["io_ms"] = ioMs;
+    state.counters["x_io"] = ioMs > 0 ? jobMs / ioMs : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Process-all over a folder of small models, beside a copy of the same files.
+
+const char kBatchDir[] = "batch";
+const char kBatchCopyDir[] = "batchcopy";
+
+std::string BatchName(int i, const char* extension) {
+    char name[32];
+    std::snprintf(name, sizeof name, "b%05d.%s", i, extension);
+    return name;
+}
+
+// Writes back what the work folder's file system holds in memory, so that a
+// timed run does not pay for the writes of the one before.
+void SyncWorkFolder() {
+    int fd = open(".", O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return;
+    syncfs(fd);
+    close(fd);
+}
+
+// Fresh files rather than rewritten ones: on some file systems replacing a
+// file's contents forces its data out to the disk, which would make setting
+// up each run slower than the run itself.
+bool WriteBatchModels(const std::vector<uint8_t>& model) {
+    for (int i = 0; i < g_options.batchFiles; ++i) {
+        const std::string path = std::string(kBatchDir) + "/" + BatchName(i, "dff");
+        std::remove(path.c_str());
+        if (!WriteBytes(path, model))
+            return false;
+    }
+    return true;
+}
+
+bool CopyBatch() {
+    for (int i = 0; i < g_options.batchFiles; ++i) {
+        for (const char* extension : {"dff", "col"}) {
+            std::string name = BatchName(i, extension);
+            std::string from = std::string(kBatchDir) + "/" + name;
+            if (!PlainCopy({from}, std::string(kBatchCopyDir) + "/" + name, FileBytes(from))) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void BenchBatch(benchmark::State& state) {
+    BatchResult& result = g_batch;
+    result = BatchResult();
+    result.files = g_options.batchFiles;
+    const std::vector<uint8_t> model = SmallModelBytes();
+    const std::vector<uint8_t> col = SmallCollisionBytes();
+    result.modelBytes = model.size();
+    result.collisionBytes = col.size();
+    // A clean folder: the mode looks at every model in it.
+    std::string clear = std::string("rm -rf ") + kBatchDir + " " + kBatchCopyDir;
+    if (std::system(clear.c_str()) != 0 || !MakeDirectories(kBatchDir) ||
+        !MakeDirectories(kBatchCopyDir)) {
+        state.SkipWithError("cannot make the batch folders");
+        return;
+    }
+    for (int i = 0; i < g_options.batchFiles; ++i) {
+        if (!WriteBytes(std::string(kBatchDir) + "/" + BatchName(i, "col"), col)) {
+            state.SkipWithError("cannot write the COL3 files");
+            return;
+        }
+    }
+    const uint64_t expected = model.size() + col.size() + 12;
+    const std::string freshCopyFolder =
+        std::string("rm -rf ") + kBatchCopyDir + " && mkdir " + kBatchCopyDir;
+    for (auto _ : state) {
+        // The mode rewrites the models in place: each run starts afresh, with
+        // nothing left for the kernel to write back from the last one.
+        if (!WriteBatchModels(model) || std::system(freshCopyFolder.c_str()) != 0) {
+            state.SkipWithError("cannot rewrite the batch models");
+            break;
+        }
+        SyncWorkFolder();
+        ChildResult run = RunChild(g_options.program, {"brennix", "-p"}, kBatchDir, "batch.log");
+        SyncWorkFolder();
+        // First into an empty folder, as cp would, then over those copies,
+        // which replaces existing files as the mode does.
+        auto t0 = std::chrono::steady_clock::now();
+        bool copied = CopyBatch();
+        auto t1 = std::chrono::steady_clock::now();
+        SyncWorkFolder();
+        // Overwriting is slow where replacing a file forces its data out; once
+        // is enough to show it.
+        auto t2 = std::chrono::steady_clock::now();
+        if (result.overwriteSeconds.empty())
+            copied = CopyBatch() && copied;
+        auto t3 = std::chrono::steady_clock::now();
+        state.SetIterationTime(run.wallSeconds);
+        std::string log;
+        ReadText("batch.log", &log);
+        const std::string done =
+            "[info] Processed " + std::to_string(g_options.batchFiles) + " files";
+        if (!run.started || log.find("[error]") != std::string::npos ||
+            log.find(done) == std::string::npos ||
+            FileBytes(std::string(kBatchDir) + "/" + BatchName(g_options.batchFiles - 1, "dff")) !=
+                expected ||
+            !copied) {
+            result.error = "process-all or the copy failed: " + log.substr(0, 200);
+            state.SkipWithError(result.error.c_str());
+            break;
+        }
+        result.programSeconds.push_back(run.wallSeconds);
+        result.copySeconds.push_back(Seconds(t0, t1));
+        if (result.overwriteSeconds.empty())
+            result.overwriteSeconds.push_back(Seconds(t2, t3));
+    }
+    SyncWorkFolder();
+    const double programMs = Median(result.programSeconds) * 1e3;
+    const double copyMs = Median(result.copySeconds) * 1e3;
+    const double overwriteMs = Median(result.overwriteSeconds) * 1e3;
+    state.counters["files"] = g_options.batchFiles;
+    state.counters["copy_ms"] = copyMs;
+    state.counters["x_copy"] = copyMs > 0 ? programMs / copyMs : 0;
+    state.counters["overwrite_ms"] = overwriteMs;
+    state.counters["x_overwrite"] = overwriteMs > 0 ? programMs / overwriteMs : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Peak resident size of each job on the largest model, one process per run.
+
+struct ProcessResult {
+    const JobInfo* job = nullptr;
+    const SizeClass* size = nullptr;
+    uint64_t inputBytes = 0;
+    long peakKiB = 0;
+    long copyPeakKiB = 0;
+    double wallMs = 0;
+    double copyWallMs = 0;
+    long minorFaults = 0;  // the smallest count of any run
+    long copyMinorFaults = 0;
+    std::string error;
+};
+
+// Job and size -> the job run as a process of its own.
+std::map<std::string, ProcessResult> g_process;
+long g_idlePeakKiB = 0;
+double g_idleProgramMs = 0;
+double g_idleDriverMs = 0;
+
+// Runs a program through the driver's "measure" so that the peak resident
+// size is the program's own.
+ChildResult RunMeasured(const std::string& program, const std::vector<std::string>& arguments,
+                        const char* logPath) {
+    std::vector<std::string> launcher = {"brennix_bench_job", "measure", "measure.txt", program};
+    launcher.insert(launcher.end(), arguments.begin(), arguments.end());
+    std::remove("measure.txt");
+    ChildResult launch = RunChild(g_options.driver, launcher, ".", logPath);
+    ChildResult result;
+    std::string text;
+    if (!launch.started || launch.status != 0 || !ReadText("measure.txt", &text))
+        return result;
+    if (std::sscanf(text.c_str(), "%ld %lf %d %ld", &result.maxResidentKiB, &result.wallSeconds,
+                    &result.status, &result.minorFaults) == 4) {
+        result.started = true;
+    }
+    return result;
+}
+
+std::string ProgramFailure(const ChildResult& run, const char* logPath) {
+    if (!run.started)
+        return "could not start";
+    if (run.status != 0)
+        return "exit status " + std::to_string(run.status);
+    std::string log;
+    ReadText(logPath, &log);
+    if (log.find("[error]") != std::string::npos || log.find("[usage]") != std::string::npos) {
+        return "the program said: " + log.substr(0, 200);
+    }
+    return "";
+}
+
+// Every job on the 1 MiB and the largest model, each run a process of its
+// own beside a process that makes the plain copy of the same inputs.
+void MeasureProcesses() {
+    std::vector<double> idleProgram, idleDriver;
+    for (int run = 0; run < 5; ++run) {
+        ChildResult idle = RunMeasured(g_options.program, {"brennix"}, "mem.log");
+        g_idlePeakKiB = std::max(g_idlePeakKiB, idle.maxResidentKiB);
+        idleProgram.push_back(idle.wallSeconds);
+        // Without arguments the driver only prints how to use it.
+        idleDriver.push_back(
+            RunMeasured(g_options.driver, {"brennix_bench_job"}, "mem.log").wallSeconds);
+    }
+    g_idleProgramMs = Median(idleProgram) * 1e3;
+    g_idleDriverMs = Median(idleDriver) * 1e3;
+    for (const JobInfo& job : Jobs()) {
+        for (const char* label : {"1mb", "13mb"}) {
+            ProcessResult m;
+            m.job = &job;
+            m.size = FindSize(label);
+            JobFiles files = FilesFor(job, *m.size);
+            m.inputBytes = TotalBytes(files.inputs);
+            std::vector<double> walls, copyWalls;
+            for (int run = 0; run < g_options.memoryRuns && m.error.empty(); ++run) {
+                ChildResult r;
+                if (job.viaProgram) {
+                    r = RunMeasured(g_options.program, ProgramArguments(job, files), "mem.log");
+                } else {
+                    r = RunMeasured(g_options.driver, {"brennix_bench_job", job.name, label},
+                                    "mem.log");
+                }
+                m.error = ProgramFailure(r, "mem.log");
+                m.peakKiB = std::max(m.peakKiB, r.maxResidentKiB);
+                m.minorFaults = run == 0 ? r.minorFaults : std::min(m.minorFaults, r.minorFaults);
+                walls.push_back(r.wallSeconds);
+                ChildResult c = RunMeasured(
+                    g_options.driver, {"brennix_bench_job", "copy", label, job.name}, "mem.log");
+                if (m.error.empty() && c.status != 0)
+                    m.error = "the copy failed";
+                m.copyPeakKiB = std::max(m.copyPeakKiB, c.maxResidentKiB);
+                m.copyMinorFaults =
+                    run == 0 ? c.minorFaults : std::min(m.copyMinorFaults, c.minorFaults);
+                copyWalls.push_back(c.wallSeconds);
+            }
+            m.wallMs = Median(walls) * 1e3;
+            m.copyWallMs = Median(copyWalls) * 1e3;
+            g_process[std::string(job.name) + "/" + label] = m;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Bytes each job moves in memory on the largest model, counted from the
+// parsed model itself.
+
+struct Traffic {
+    const JobInfo* job = nullptr;
+    uint64_t fileRead = 0;      // file -> file buffer (fread)
+    uint64_t parsed = 0;        // file buffer -> geometry arrays
+    uint64_t work = 0;          // arrays the job itself fills
+    uint64_t rebuilt = 0;       // the rebuilt Geometry List chunk, when it is built in memory
+    uint64_t outputBuffer = 0;  // the output file image (COL3 only: models are saved
+                                // straight from their chunks)
+    uint64_t written = 0;       // output buffer -> file (write)
+    uint64_t Total() const { return fileRead + parsed + work + rebuilt + outputBuffer + written; }
+};
+
+uint64_t ParsedBytes(const Geometry& g) {
+    const uint64_t v = g.vertexCount > 0 ? static_cast<uint64_t>(g.vertexCount) : 0;
+    const uint64_t t = g.triangleCount > 0 ? static_cast<uint64_t>(g.triangleCount) : 0;
+    uint64_t total = 0;
+    if (g.prelitColors)
+        total += 4 * v;
+    if (g.texCoords)
+        total += 8 * v * g.texCoordSets;
+    if (g.triangles)
+        total += 8 * t;
+    if (g.positions)
+        total += 12 * v;
+    if (g.normals)
+        total += 12 * v;
+    if (g.nightColors)
+        total += 4 * v;
+    if (g.usedBones)
+        total += g.usedBoneCount;
+    if (g.vertexBoneIndices)
+        total += 4 * v;
+    if (g.vertexBoneWeights)
+        total += 16 * v;
+    if (g.inverseBoneMatrices)
+        total += 64ull * g.boneCount;
+    for (uint32_t i = 0; i < g.meshes.count; ++i) {
+        if (g.meshes.items[i])
+            total += 4ull * g.meshes.items[i]->indexCount;
+    }
+    return total;
+}
+
+// Parsed bytes and the rebuilt list's size after a colour change (0 when the
+// job changes no colours).
+void MeasureModel(const std::string& path, bool paint, uint64_t* parsed, uint64_t* rebuilt,
+                  uint64_t* vertices, uint64_t* triangles) {
+    DffModel model;
+    model.Init();
+    *parsed = *rebuilt = *vertices = *triangles = 0;
+    if (model.Load(path.c_str()) > 0 && model.ReadGeometryList() != 0 && model.FirstGeometry()) {
+        Geometry& g = *model.FirstGeometry();
+        *parsed = ParsedBytes(g);
+        *vertices = static_cast<uint64_t>(g.vertexCount);
+        *triangles = static_cast<uint64_t>(g.triangleCount);
+        if (paint) {
+            const uint8_t day[4] = {1, 2, 3, 255};
+            const uint8_t night[4] = {4, 5, 6, 255};
+            if (g.SetUniformColors(day, night) && model.RebuildGeometryList()) {
+                *rebuilt = kChunkHeaderSize + model.geometryList->payload.length;
+            }
+        }
+    }
+    model.Release();
+}
+
+std::vector<Traffic> CountTraffic() {
+    std::vector<Traffic> out;
+    const SizeClass& size = SizeClasses().back();
+    for (const JobInfo& job : Jobs()) {
+        Traffic t;
+        t.job = &job;
+        JobFiles files = FilesFor(job, size);
+        t.fileRead = TotalBytes(files.inputs);
+        uint64_t parsed, rebuilt, v, tri;
+        const bool colours = job.job == Job::kNightColors || job.job == Job::kUniformColors ||
+                             job.job == Job::kLibraryNight || job.job == Job::kLibraryPaint;
+        MeasureModel(files.inputs[0], colours, &parsed, &rebuilt, &v, &tri);
+        // The job's output as the benchmark last left it.
+        uint64_t output = 0;
+        {
+            StdoutRedirect silence("/dev/null");
+            if (!files.output.empty() && RunJob(job, files))
+                output = FileBytes(files.output);
+        }
+        switch (job.job) {
+            case Job::kInfo:
+                t.parsed = parsed;
+                break;
+            case Job::kAppend:
+            case Job::kLibraryAppend:
+                // The COL3 bytes are appended to a private copy of the clump
+                // Extension; the rest is written back from the file buffer.
+                t.work = FileBytes(files.inputs[1]);
+                t.written = output;
+                break;
+            case Job::kGenerateEmpty:
+            case Job::kGenerateBox:
+                t.parsed = parsed;
+                t.outputBuffer = t.written = output;
+                break;
+            case Job::kGenerateMesh:
+            case Job::kLibraryGenerate:
+                t.parsed = parsed;
+                t.work = 8 * tri + 6 * v;
+                t.outputBuffer = t.written = output;
+                break;
+            case Job::kNightColors:
+            case Job::kLibraryNight:
+                t.parsed = 2 * parsed;
+                t.work = 4 * v;
+                t.written = output;  // the rebuilt list is written from the geometry
+                break;
+            case Job::kUniformColors:
+            case Job::kLibraryPaint:
+                t.parsed = parsed;
+                t.work = 8 * v;
+                t.written = output;  // the rebuilt list is written from the geometry
+                break;
+        }
+        out.push_back(t);
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// The report.
+
+std::string Format(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string MiB(uint64_t bytes) {
+    return Format("%.2f", static_cast<double>(bytes) / (1 << 20));
+}
+
+const char* Verdict(bool pass) {
+    return pass ? "pass" : "**MISS**";
+}
+
+std::string Report(const std::vector<Traffic>& traffic) {
+    std::string md;
+    int passes = 0, misses = 0;
+    auto count = [&](bool pass) { (pass ? passes : misses)++; };
+    const std::string top = SizeClasses().back().label;
+
+    md += "## Jobs beside a plain copy of the same files\n\n";
+    md += std::string("Median times per run, in one process (") +
+          (g_options.adaptiveMalloc ? "adaptive allocator thresholds"
+                                    : "blocks of 128 KiB or more fresh from the kernel each run") +
+          "). *copy*: fread every input "
+          "whole, fwrite the same number of bytes. *I/O-eq.*: fread every input whole, fwrite as "
+          "many bytes as the job writes. The target applies to the ratio to the plain copy at "
+          "the largest size.\n\n";
+    md +=
+        "| job | size | input MiB | output MiB | job ms | copy ms | x copy | I/O-eq. ms | x "
+        "I/O-eq. "
+        "| target | result |\n";
+    md += "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---|\n";
+    for (const std::string& key : g_jobOrder) {
+        const JobResult& r = g_jobResults[key];
+        if (r.job == nullptr)
+            continue;
+        const bool isTop = top == r.size->label;
+        std::string label = r.size->label;
+        if (isTop && r.job->usesMeshModel)
+            label += " (65535 tri.)";
+        md += "| " + std::string(r.job->name) + " | " + label + " | " + MiB(r.inputBytes) + " | " +
+              MiB(r.outputBytes) + " | ";
+        if (!r.error.empty() || r.jobSeconds.empty()) {
+            md += "failed: " + (r.error.empty() ? std::string("no samples") : r.error) +
+                  " | | | | | | |\n";
+            if (isTop)
+                count(false);
+            continue;
+        }
+        const double ratio = r.JobMs() / r.CopyMs();
+        md += Format("%.3f", r.JobMs()) + " | " + Format("%.3f", r.CopyMs()) + " | " +
+              Format("%.2f", ratio) + " | " + Format("%.3f", r.IoMs()) + " | " +
+              Format("%.2f", r.JobMs() / r.IoMs()) + " | ";
+        if (isTop) {
+            const bool pass = ratio <= r.job->copyTarget;
+            count(pass);
+            md += Format("<= %.1f", r.job->copyTarget) + " | " + Verdict(pass) + " |\n";
+        } else {
+            md += " | |\n";
+        }
+    }
+
+    md += "\n## Linearity: time per MiB at the largest size against 1 MiB\n\n";
+    md +=
+        "*In one process*: the medians above (the target applies here). *Fresh process*: one "
+        "process per run, "
+        "median of " +
+        std::to_string(g_options.memoryRuns) +
+        " runs, less the time of a process that does nothing (program " +
+        Format("%.2f", g_idleProgramMs) + " ms, driver " + Format("%.2f", g_idleDriverMs) +
+        " ms), as a single run of the program sees them.\n\n";
+    md +=
+        "*Copy ratio* and *I/O-eq. ratio*: the same ratio for the two copies measured beside "
+        "the job, which shows how far moving the bytes alone stays linear on this machine "
+        "(caches hold 1 MiB but not 13 MiB).\n\n";
+    md += "| job | ms/MiB at 1mb | ms/MiB at " + top +
+          " | ratio | target | result | copy ratio | I/O-eq. ratio | fresh process: ms/MiB at 1mb "
+          "| at " +
+          top + " | ratio |\n";
+    md += "|---|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|\n";
+    for (const JobInfo& job : Jobs()) {
+        auto small = g_jobResults.find(std::string(job.name) + "/1mb");
+        auto large = g_jobResults.find(std::string(job.name) + "/" + top);
+        if (small == g_jobResults.end() || large == g_jobResults.end() ||
+            small->second.jobSeconds.empty() || large->second.jobSeconds.empty()) {
+            continue;
+        }
+        const double a = small->second.PerMiB(), b = large->second.PerMiB();
+        const bool pass = b <= 1.5 * a;
+        count(pass);
+        auto perMiBOf = [](const JobResult& r, double ms) {
+            return ms / (static_cast<double>(r.inputBytes) / (1 << 20));
+        };
+        const double copyRatio = perMiBOf(large->second, large->second.CopyMs()) /
+                                 perMiBOf(small->second, small->second.CopyMs());
+        const double ioRatio = perMiBOf(large->second, large->second.IoMs()) /
+                               perMiBOf(small->second, small->second.IoMs());
+        md += "| " + std::string(job.name) + " | " + Format("%.3f", a) + " | " + Format("%.3f", b) +
+              " | " + Format("%.2f", b / a) + " | <= 1.5 | " + Verdict(pass) + " | " +
+              Format("%.2f", copyRatio) + " | " + Format("%.2f", ioRatio) + " | ";
+        auto ps = g_process.find(std::string(job.name) + "/1mb");
+        auto pl = g_process.find(std::string(job.name) + "/" + top);
+        if (ps != g_process.end() && pl != g_process.end() && ps->second.error.empty() &&
+            pl->second.error.empty()) {
+            const double idle = job.viaProgram ? g_idleProgramMs : g_idleDriverMs;
+            auto perMiB = [&](const ProcessResult& r) {
+                return (r.wallMs - idle) / (static_cast<double>(r.inputBytes) / (1 << 20));
+            };
+            const double pa = perMiB(ps->second), pb = perMiB(pl->second);
+            md += Format("%.3f", pa) + " | " + Format("%.3f", pb) + " | " +
+                  Format("%.2f", pb / pa) + " |\n";
+        } else {
+            md += " | | |\n";
+        }
+    }
+
+    if (!g_options.skipBatch) {
+        md += "\n## Process-all over a folder of small models\n\n";
+        const BatchResult& b = g_batch;
+        if (b.files == 0)
+            md += "Not run.\n";
+    }
+    if (!g_options.skipBatch && g_batch.files > 0) {
+        const BatchResult& b = g_batch;
+        md += "`brennix -p` as a child process in a folder of " + std::to_string(b.files) +
+              " models (" + std::to_string(b.modelBytes) + " bytes each) and their COL3 files (" +
+              std::to_string(b.collisionBytes) +
+              " bytes each), the models rewritten and everything synced before each run. Beside "
+              "it a loop that freads each of the same files whole and fwrites it to another "
+              "folder: *copy* into an empty folder (as cp would; the target's baseline), "
+              "*overwrite* over those copies again (replacing existing files, as the mode "
+              "does; first run only). Median of " +
+              std::to_string(b.programSeconds.size()) + " runs.\n\n";
+        md +=
+            "| files | process-all ms | copy ms | x copy | overwrite ms | x overwrite | target | "
+            "result |\n";
+        md += "|---:|---:|---:|---:|---:|---:|---:|---|\n";
+        if (!b.error.empty() || b.programSeconds.empty()) {
+            md += "| " + std::to_string(b.files) + " | failed: " + b.error + " | | | | | | |\n";
+            count(false);
+        } else {
+            const double p = Median(b.programSeconds) * 1e3, c = Median(b.copySeconds) * 1e3;
+            const double o = Median(b.overwriteSeconds) * 1e3;
+            const bool pass = p <= 2.0 * c;
+            count(pass);
+            md += "| " + std::to_string(b.files) + " | " + Format("%.1f", p) + " | " +
+                  Format("%.1f", c) + " | " + Format("%.2f", p / c) + " | " + Format("%.1f", o) +
+                  " | " + Format("%.2f", p / o) + " | <= 2.0 | " + Verdict(pass) + " |\n";
+        }
+    }
+
+    if (!g_options.skipMemory) {
+        md += "\n## Peak memory on the largest model, and each job as a process of its own\n\n";
+        md +=
+            "Each job as a process of its own (the program for the jobs it does, the one-job "
+            "driver for the others), maximum resident size of that process (wait4 ru_maxrss), "
+            "largest of " +
+            std::to_string(g_options.memoryRuns) +
+            " runs. Limit: 4 x the input bytes (all input files) + 4 MiB. The program started "
+            "with no job peaks at " +
+            MiB(static_cast<uint64_t>(g_idlePeakKiB) * 1024) +
+            " MiB. *copy*: the driver's plain copy of the same inputs as a process; the "
+            "process times are medians and include starting the process. *Fresh MiB*: minor "
+            "page faults x 4 KiB, the memory each process touched for the first time (fewest "
+            "of the runs).\n\n";
+        md +=
+            "| job | input MiB | peak MiB | limit MiB | peak / input | result | copy peak MiB | "
+            "process ms | copy process ms | x copy | fresh MiB | copy fresh MiB |\n";
+        md += "|---|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|\n";
+        for (const JobInfo& job : Jobs()) {
+            auto found = g_process.find(std::string(job.name) + "/" + top);
+            if (found == g_process.end())
+                continue;
+            const ProcessResult& m = found->second;
+            const uint64_t peak = static_cast<uint64_t>(m.peakKiB) * 1024;
+            const uint64_t limit = 4 * m.inputBytes + (4u << 20);
+            const bool pass = m.error.empty() && peak <= limit;
+            count(pass);
+            md += "| " + std::string(job.name) + " | " + MiB(m.inputBytes) + " | " + MiB(peak) +
+                  " | " + MiB(limit) + " | " +
+                  Format("%.2f", static_cast<double>(peak) / static_cast<double>(m.inputBytes)) +
+                  " | " + (m.error.empty() ? Verdict(pass) : "failed: " + m.error) + " | " +
+                  MiB(static_cast<uint64_t>(m.copyPeakKiB) * 1024) + " | " +
+                  Format("%.1f", m.wallMs) + " | " + Format("%.1f", m.copyWallMs) + " | " +
+                  Format("%.2f", m.wallMs / m.copyWallMs) + " | " +
+                  MiB(static_cast<uint64_t>(m.minorFaults) * 4096) + " | " +
+                  MiB(static_cast<uint64_t>(m.copyMinorFaults) * 4096) + " |\n";
+        }
+    }
+
+    md += "\n## Bytes moved in memory on the largest model (MiB)\n\n";
+    md +=
+        "Counted from the parsed model, for the code as it stands: *read* file to buffer; "
+        "*parsed* buffer to geometry arrays; *work* arrays the job fills; *rebuilt* the new "
+        "Geometry List built in memory (the colour jobs write it straight from the geometry "
+        "instead); *output* the "
+        "COL3 file image (a model is saved straight from its chunks, without an image); "
+        "*written* to the file. The process table above counts the fresh pages each job "
+        "touched.\n\n";
+    md += "| job | read | parsed | work | rebuilt | output | written | total | total / input |\n";
+    md += "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+    for (const Traffic& t : traffic) {
+        md += "| " + std::string(t.job->name) + " | " + MiB(t.fileRead) + " | " + MiB(t.parsed) +
+              " | " + MiB(t.work) + " | " + MiB(t.rebuilt) + " | " + MiB(t.outputBuffer) + " | " +
+              MiB(t.written) + " | " + MiB(t.Total()) + " | " +
+              Format("%.2f", static_cast<double>(t.Total()) / static_cast<double>(t.fileRead)) +
+              " |\n";
+    }
+
+    md += "\n**" + std::to_string(passes) + " passed, " + std::to_string(misses) + " missed.**\n";
+    return md;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ParseOptions(&argc, argv);
+    if (!g_options.adaptiveMalloc)
+        mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    const std::string here = ExecutableDirectory();
+    if (g_options.program.empty())
+        g_options.program = here + "brennix";
+    if (g_options.driver.empty())
+        g_options.driver = here + "brennix_bench_job";
+    g_options.program = Absolute(g_options.program);
+    g_options.driver = Absolute(g_options.driver);
+    g_options.markdown = Absolute(g_options.markdown);
+
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 2;
+
+    if (!MakeDirectories(g_options.workdir) || chdir(g_options.workdir.c_str()) != 0) {
+        std::fprintf(stderr, "cannot use the work folder %s\n", g_options.workdir.c_str());
+        return 1;
+    }
+    if (!WriteModelFiles())
+        return 1;
+
+    for (const JobInfo& job : Jobs()) {
+        for (const SizeClass& size : SizeClasses()) {
+            const std::string key = std::string(job.name) + "/" + size.label;
+            g_jobOrder.push_back(key);
+            benchmark::RegisterBenchmark(("job/" + key).c_str(), BenchJob, &job, &size)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond)
+                // The largest size decides the targets: more samples there.
+                ->MinTime(&size == &SizeClasses().back() ? 3 * g_options.jobMinTime
+                                                         : g_options.jobMinTime);
+        }
+    }
+    if (!g_options.skipBatch) {
+        benchmark::RegisterBenchmark(
+            ("batch/processall/" + std::to_string(g_options.batchFiles)).c_str(), BenchBatch)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(g_options.batchIterations);
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    if (!g_options.skipMemory)
+        MeasureProcesses();
+    std::vector<Traffic> traffic = CountTraffic();
+    const std::string md = Report(traffic);
+    std::printf("\n%s", md.c_str());
+    if (!g_options.markdown.empty()) {
+        std::FILE* file = std::fopen(g_options.markdown.c_str(), "w");
+        if (file == nullptr)
+            return 1;
+        std::fputs(md.c_str(), file);
+        std::fclose(file);
+    }
+    return 0;
+}

@@ -1,0 +1,242 @@
+// Runs one job once, in a process of its own, so that the benchmark can read
+// the process's peak resident size. Used for the jobs the program does not
+// do (uniform colours, the library exports) and for the plain copy that every
+// job is compared with.
+//
+//   brennix_bench_job JOB SIZE        run JOB on the model of SIZE
+//   brennix_bench_job copy SIZE JOB   the plain copy of JOB's input files
+//   brennix_bench_job measure RESULT PROGRAM ARG0 ARGS...
+//       run PROGRAM as a child and write "peakKiB wallSeconds status
+//       minorFaults" to RESULT
+//   brennix_bench_job phases JOB SIZE [RUNS]
+//       time each step of JOB through the model library: the first run in
+//       this fresh process, then the median of the following runs
+//
+// Run from the folder holding the benchmark's model files. Exit status 0 on
+// success, 1 when the job failed, 2 for a bad command line.
+//
+// Why "measure" exists: Linux carries a process's peak resident size across
+// exec, so a child started straight from the benchmark (a large process)
+// would report the benchmark's own peak. Started from this small process,
+// the child's figure is its own.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "col/ColModel.h"
+#include "dff/DffModel.h"
+
+using namespace brennix::bench;
+
+namespace {
+
+int Measure(const char* resultPath, char* program, char** arguments) {
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid < 0)
+        return 1;
+    if (pid == 0) {
+        execv(program, arguments);
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage;
+    std::memset(&usage, 0, sizeof usage);
+    pid_t waited;
+    do {
+        waited = wait4(pid, &status, 0, &usage);
+    } while (waited < 0 && errno == EINTR);
+    auto end = std::chrono::steady_clock::now();
+    if (waited < 0)
+        return 1;
+    std::FILE* out = std::fopen(resultPath, "w");
+    if (out == nullptr)
+        return 1;
+    std::fprintf(out, "%ld %.9f %d %ld\n", usage.ru_maxrss,
+                 std::chrono::duration<double>(end - start).count(),
+                 WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_minflt);
+    return std::fclose(out) == 0 ? 0 : 1;
+}
+
+// The steps of one job, each timed: the same calls in the same order as the
+// program's mode or the library's export.
+class StepTimer {
+public:
+    void Step(const char* name) {
+        auto now = std::chrono::steady_clock::now();
+        if (!names_.empty())
+            seconds_.push_back(std::chrono::duration<double>(now - last_).count());
+        if (name != nullptr)
+            names_.push_back(name);
+        last_ = now;
+    }
+    const std::vector<const char*>& Names() const { return names_; }
+    const std::vector<double>& Seconds() const { return seconds_; }
+
+private:
+    std::vector<const char*> names_;
+    std::vector<double> seconds_;
+    std::chrono::steady_clock::time_point last_;
+};
+
+bool TimedJob(const JobInfo& job, const JobFiles& files, StepTimer& t) {
+    using namespace brennix;
+    DffModel model;
+    DffModel second;
+    model.Init();
+    second.Init();
+    ColModel col;
+    ByteBuffer out;
+    bool ok = true;
+    const char* model_path = files.inputs[0].c_str();
+    t.Step("load");
+    ok = model.Load(model_path) > 0;
+    switch (job.job) {
+        case Job::kInfo:
+            t.Step("frames");
+            ok = ok && model.ReadFrameList() >= 0;
+            t.Step("geometry");
+            ok = ok && model.ReadGeometryList() != 0;
+            break;
+        case Job::kAppend:
+        case Job::kLibraryAppend:
+            t.Step("attach");
+            ok = ok && model.AttachCollisionFile(files.inputs[1].c_str()) > 0;
+            t.Step("save");
+            ok = ok && model.Save(files.output.c_str()) > 0;
+            break;
+        case Job::kGenerateEmpty:
+        case Job::kGenerateBox:
+        case Job::kGenerateMesh:
+        case Job::kLibraryGenerate: {
+            t.Step("geometry");
+            ok = ok && model.ReadGeometryList() != 0 && model.FirstGeometry() != nullptr;
+            t.Step("generate");
+            if (ok) {
+                const Geometry& g = *model.FirstGeometry();
+                if (job.job == Job::kGenerateEmpty)
+                    ok = col.GenerateEmpty(g) != 0;
+                if (job.job == Job::kGenerateBox)
+                    ok = col.GenerateBox(g) != 0;
+                if (job.job == Job::kGenerateMesh || job.job == Job::kLibraryGenerate) {
+                    ok = col.GenerateMesh(g) != 0;
+                }
+            }
+            // ColModel::WriteFile in its two steps.
+            t.Step("build COL3");
+            ok = ok && col.BuildFile(out, "yolt");
+            t.Step("save COL3");
+            ok = ok && out.SaveFile(files.output.c_str()) > 0;
+            break;
+        }
+        case Job::kNightColors:
+        case Job::kLibraryNight:
+            t.Step("load second");
+            ok = ok && second.Load(files.inputs[1].c_str()) > 0;
+            t.Step("geometry");
+            ok = ok && model.ReadGeometryList() != 0 && model.FirstGeometry() != nullptr;
+            t.Step("geometry second");
+            ok = ok && second.ReadGeometryList() != 0 && second.FirstGeometry() != nullptr;
+            t.Step("import");
+            ok = ok && model.FirstGeometry()->ImportNightColors(*second.FirstGeometry());
+            t.Step("rebuild and save");
+            ok = ok && model.SaveWithRebuiltGeometry(files.output.c_str()) > 0;
+            break;
+        case Job::kUniformColors:
+        case Job::kLibraryPaint: {
+            const uint8_t day[4] = {200, 180, 160, 255};
+            const uint8_t night[4] = {40, 40, 80, 255};
+            t.Step("geometry");
+            ok = ok && model.ReadGeometryList() != 0 && model.FirstGeometry() != nullptr;
+            t.Step("paint");
+            ok = ok && model.FirstGeometry()->SetUniformColors(day, night);
+            t.Step("rebuild and save");
+            ok = ok && model.SaveWithRebuiltGeometry(files.output.c_str()) > 0;
+            break;
+        }
+    }
+    t.Step("release");
+    out.Release();
+    col.Release();
+    second.Release();
+    model.Release();
+    t.Step(nullptr);
+    return ok;
+}
+
+int Phases(const JobInfo& job, const SizeClass& size, int runs) {
+    const JobFiles files = FilesFor(job, size);
+    std::vector<std::vector<double>> samples;
+    std::vector<const char*> names;
+    std::vector<double> first;
+    for (int run = 0; run < runs; ++run) {
+        StepTimer timer;
+        if (!TimedJob(job, files, timer)) {
+            std::fprintf(stderr, "the job failed\n");
+            return 1;
+        }
+        names = timer.Names();
+        if (run == 0) {
+            first = timer.Seconds();
+            samples.resize(first.size());
+            continue;
+        }
+        for (size_t i = 0; i < samples.size(); ++i)
+            samples[i].push_back(timer.Seconds()[i]);
+    }
+    std::printf("%s %s: step, first run ms, median of later runs ms\n", job.name, size.label);
+    double firstTotal = 0, laterTotal = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::vector<double>& v = samples[i];
+        std::sort(v.begin(), v.end());
+        double median = v.empty() ? 0 : v[v.size() / 2];
+        firstTotal += first[i];
+        laterTotal += median;
+        std::printf("  %-16s %9.3f %9.3f\n", names[i], first[i] * 1e3, median * 1e3);
+    }
+    std::printf("  %-16s %9.3f %9.3f\n", "total", firstTotal * 1e3, laterTotal * 1e3);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 5 && std::strcmp(argv[1], "measure") == 0) {
+        return Measure(argv[2], argv[3], argv + 4);
+    }
+    if (argc >= 4 && std::strcmp(argv[1], "phases") == 0) {
+        const JobInfo* job = FindJob(argv[2]);
+        const SizeClass* size = FindSize(argv[3]);
+        if (job == nullptr || size == nullptr)
+            return 2;
+        return Phases(*job, *size, argc > 4 ? std::atoi(argv[4]) : 10);
+    }
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s JOB SIZE | copy SIZE JOB | measure RESULT PROGRAM ARGS\n",
+                     argv[0]);
+        return 2;
+    }
+    const std::string word = argv[1];
+    const SizeClass* size = FindSize(argv[2]);
+    const bool copy = word == "copy";
+    const JobInfo* job = FindJob(copy ? (argc > 3 ? argv[3] : "") : word);
+    if (size == nullptr || job == nullptr) {
+        std::fprintf(stderr, "unknown job or size\n");
+        return 2;
+    }
+    JobFiles files = FilesFor(*job, *size);
+    if (copy) {
+        return PlainCopy(files.inputs, "copy.out", TotalBytes(files.inputs)) ? 0 : 1;
+    }
+    return RunJob(*job, files) ? 0 : 1;
+}

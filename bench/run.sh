@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release and runs them all: every job on models of
+# about 10 KB, 100 KB, 1 MB and 13 MB beside a plain copy of the same files,
+# process-all over 10,000 small models, the peak memory of every job and the
+# bytes each job moves. Prints the results as Markdown and writes them, with
+# a description of the machine, to bench/RESULTS.md. Takes two to three
+# minutes on two cores, building included.
+#
+#   bench/run.sh [brennix_bench flags...]
+#
+# Environment:
+#   BENCH_BUILD_DIR  build folder (default: build-bench in the repository)
+#   BENCH_WORK_DIR   folder for the generated files (about 200 MB). Default: a
+#                    fresh folder in /dev/shm when that is a memory file system,
+#                    removed at the end, else BUILD/bench-work. Its file system
+#                    is part of what is measured: on a disk file system,
+#                    replacing a file's contents (as every save does, through a
+#                    temporary file and a rename) can force its data out to the
+#                    disk, and the disk's speed then swamps the jobs' own cost.
+#   BENCH_JOBS       parallel build jobs (default: 2)
+#
+# Other engineers' builds skew the numbers: run it when `uptime` shows a
+# load well below 1; the load at the start and the end goes into the results.
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+build="${BENCH_BUILD_DIR:-build-bench}"
+jobs="${BENCH_JOBS:-2}"
+if [[ -n "${BENCH_WORK_DIR:-}" ]]; then
+  work="$BENCH_WORK_DIR"
+elif [[ "$(stat -f -c %T /dev/shm 2>/dev/null)" == tmpfs ]]; then
+  work="$(mktemp -d /dev/shm/brennix-bench.XXXXXX)"
+  trap 'rm -rf "$work"' EXIT
+else
+  work="$build/bench-work"
+fi
+
+generator=()
+if [[ ! -f "$build/CMakeCache.txt" ]] && command -v ninja >/dev/null; then
+  generator=(-G Ninja)
+fi
+cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+  -DBRENNIX_BUILD_BENCH=ON -DBRENNIX_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$jobs" --target brennix_bench
+
+load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
+started=$(date +%s)
+table="$build/bench-results.md"
+"$build/bin/brennix_bench" --workdir="$work" --markdown="$table" "$@"
+seconds=$(( $(date +%s) - started ))
+load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
+
+cxx="$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")"
+fstype="$( (findmnt -n -o FSTYPE -T "$work" 2>/dev/null || stat -f -c %T "$work") | head -1)"
+{
+  echo "# Benchmark results"
+  echo
+  echo "Made by \`bench/run.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC') in ${seconds} s."
+  echo
+  echo "| machine | |"
+  echo "|---|---|"
+  echo "| CPU | $(lscpu | sed -n 's/^Model name: *//p' | head -1) |"
+  echo "| cores | $(nproc) online ($(lscpu | sed -n 's/^CPU(s): *//p' | head -1) CPUs, $(lscpu | sed -n 's/^Thread(s) per core: *//p') threads per core) |"
+  echo "| memory | $(free -h | awk '/^Mem:/ {print $2}') |"
+  echo "| kernel | $(uname -sr) |"
+  echo "| compiler | $("$cxx" --version | head -1) |"
+  echo "| build | Release (CMAKE_BUILD_TYPE), Google Benchmark $(pkg-config --modversion benchmark 2>/dev/null || echo '?') |"
+  echo "| work folder file system | $fstype |"
+  echo "| load average (1, 5, 15 min) | before: $load_before; after: $load_after |"
+  echo
+  cat "$table"
+} > bench/RESULTS.md
+echo "Wrote bench/RESULTS.md"
