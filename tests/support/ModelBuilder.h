@@ -1,8 +1,9 @@
 // Builds DFF model files byte by byte for the tests, and parses them back
 // without the product code, so that reader and writer tests have an
 // independent reference. Every value is written little-endian one byte at a
-// time. Specs describe well-formed models by default; their override fields
-// let a test declare sizes and counts that disagree with the data.
+// time. The plan records (GeometrySpec, ClumpSpec, ...) describe well-formed
+// models by default; their override fields let a test declare sizes and
+// counts that disagree with the data.
 #pragma once
 
 #include <array>
