@@ -170,19 +170,18 @@ bool ColModel::BuildFile(ByteBuffer& out, const char* modelName) {
     if (faceCount > 0) {
         header.faceCount = static_cast<uint16_t>(faceCount);
         header.faceOffset = out.length - 4;
-        for (uint32_t i = 0; i < faceCount; ++i) {
-            uint8_t record[kFaceBytes];
-            EncodeFace(faces[i], record);
-            out.Append(record, kFaceBytes);
+        // Encoded straight into the reserved file image.
+        if (uint8_t* records = out.Extend(faceCount * kFaceBytes)) {
+            for (uint32_t i = 0; i < faceCount; ++i)
+                EncodeFace(faces[i], records + kFaceBytes * static_cast<size_t>(i));
         }
         header.size += faceCount * kFaceBytes;
     }
     if (vertexCount > 0) {
         header.vertexOffset = out.length - 4;
-        for (uint32_t i = 0; i < vertexCount; ++i) {
-            uint8_t record[kVertexBytes];
-            EncodeVertex(vertices[i], record);
-            out.Append(record, kVertexBytes);
+        if (uint8_t* records = out.Extend(vertexCount * kVertexBytes)) {
+            for (uint32_t i = 0; i < vertexCount; ++i)
+                EncodeVertex(vertices[i], records + kVertexBytes * static_cast<size_t>(i));
         }
         header.size += vertexCount * kVertexBytes;
     }

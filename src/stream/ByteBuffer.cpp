@@ -56,18 +56,18 @@ bool ByteBuffer::Reserve(uint32_t total) {
     return true;
 }
 
-uint32_t ByteBuffer::Append(const void* source, uint32_t n) {
+uint8_t* ByteBuffer::Extend(uint32_t n) {
     if (n == 0)
-        return 0;
+        return nullptr;
     uint64_t end = static_cast<uint64_t>(cursor) + n;
     if (end > UINT32_MAX) {
         failed = 1;
-        return 0;
+        return nullptr;
     }
     // A view is never written through: it gets a private copy first.
     if (!ownsData && data != nullptr && !TakeOwnership()) {
         failed = 1;
-        return 0;
+        return nullptr;
     }
     if (end > capacity) {
         // Grow geometrically so that a buffer built by many appends costs
@@ -79,14 +79,22 @@ uint32_t ByteBuffer::Append(const void* source, uint32_t n) {
             grown = UINT32_MAX;
         if (!Reserve(static_cast<uint32_t>(grown)) && !Reserve(static_cast<uint32_t>(end))) {
             failed = 1;
-            return 0;
+            return nullptr;
         }
     }
     ownsData = 1;
-    std::memcpy(data + cursor, source, n);
+    uint8_t* room = data + cursor;
     cursor = static_cast<uint32_t>(end);
     if (cursor > length)
         length = cursor;
+    return room;
+}
+
+uint32_t ByteBuffer::Append(const void* source, uint32_t n) {
+    uint8_t* room = Extend(n);
+    if (room == nullptr)
+        return 0;
+    std::memcpy(room, source, n);
     return n;
 }
 

@@ -36,6 +36,10 @@ struct ByteBuffer {
     // a view is first given a private copy. Returns n, or 0 with `failed` set
     // when memory could not be obtained (the buffer is then unchanged).
     uint32_t Append(const void* source, uint32_t n);
+    // Makes room for n bytes at the cursor as Append does and returns where
+    // they go, for the caller to fill at once; null for n = 0, and null with
+    // `failed` set when memory could not be obtained.
+    uint8_t* Extend(uint32_t n);
     uint32_t AppendU16(uint16_t value);
     uint32_t AppendU32(uint32_t value);
     // Makes room for `total` bytes without changing length or cursor.
