@@ -286,16 +286,22 @@ bool DffModel::BuildFile(ByteBuffer& out) {
     return true;
 }
 
-int32_t DffModel::Save(const char* path) {
+// Lays the file out and writes it piece by piece from where the bytes lie:
+// no whole-model copy. The bytes written, or 0.
+static int32_t WriteModel(DffModel& model, const char* path,
+                          const GeometryListPieces* rebuiltList) {
     SavedFile file;
-    if (!LayOutFile(*this, &file))
+    if (!LayOutFile(model, &file, rebuiltList))
         return 0;
-    // Written piece by piece from the chunks themselves: no whole-model copy.
     if (!platform::ReplaceFile(path, file.segments, file.count))
         return 0;
     if (file.total > static_cast<uint64_t>(INT32_MAX))
         return INT32_MAX;
     return static_cast<int32_t>(file.total);
+}
+
+int32_t DffModel::Save(const char* path) {
+    return WriteModel(*this, path, nullptr);
 }
 
 int32_t DffModel::SaveWithRebuiltGeometry(const char* path) {
@@ -315,14 +321,7 @@ int32_t DffModel::SaveWithRebuiltGeometry(const char* path) {
     // read without one has no geometry to rebuild.
     if (geometryList == nullptr)
         return -1;
-    SavedFile file;
-    if (!LayOutFile(*this, &file, &pieces))
-        return 0;
-    if (!platform::ReplaceFile(path, file.segments, file.count))
-        return 0;
-    if (file.total > static_cast<uint64_t>(INT32_MAX))
-        return INT32_MAX;
-    return static_cast<int32_t>(file.total);
+    return WriteModel(*this, path, &pieces);
 }
 
 int32_t DffModel::AttachCollisionFile(const char* path) {
