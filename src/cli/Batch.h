@@ -1,0 +1,93 @@
+// Running one job per model file: expanding the inputs, a fixed pool of
+// workers, results printed in input order, a progress line, the failure
+// messages and the summary; and writing an output file atomically.
+//
+// Data goes to standard output, messages to standard error. A job never
+// prints: it returns a FileOutcome, which the runner prints in input order,
+// so what is printed does not depend on timing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace brennix::cli {
+
+constexpr int kExitOk = 0;      // every file succeeded
+constexpr int kExitFailed = 1;  // a file failed, or an internal failure
+constexpr int kExitUsage = 2;   // the command line could not be used
+
+// One input of a command: a model file; or an argument that cannot be used
+// (`error` set), reported as a failed file in its place among the others.
+struct InputFile {
+    std::string path;
+    std::string error;
+};
+
+// Each argument is a file or a folder. A file is taken whatever its name. A
+// folder gives every regular file in it whose name ends in ".dff" in any case
+// (with `recursive`, in its sub-folders too), sorted by path; the arguments
+// keep their order. A missing path, or a folder that cannot be read, becomes
+// an InputFile with its error. Never throws.
+std::vector<InputFile> ExpandInputs(const std::vector<std::string>& arguments, bool recursive);
+
+// What one job did for one file.
+struct FileOutcome {
+    bool ok = false;
+    std::string out;       // data for standard output, printed as is
+    std::string messages;  // further lines for standard error, tagged, each ending in '\n'
+    std::string reason;    // why the file failed, printed as "[error] <file>: <reason>"
+};
+
+// Works on one file. `index` is the file's position in the inputs: a job
+// that gathers results for later (one archive of all models) stores them by
+// index, each index touched by one job only. Runs on a worker thread, so it
+// must touch nothing shared without its own care. An exception it throws
+// fails that file only.
+using FileJob = std::function<FileOutcome(size_t index, const std::string& path)>;
+
+struct BatchSettings {
+    std::string command;  // names the progress line: "[info] col 12/340 files"
+    unsigned jobs = 0;    // workers; 0 means DefaultJobs()
+};
+
+struct BatchResult {
+    size_t total = 0;
+    size_t succeeded = 0;
+    size_t failed = 0;
+    int ExitCode() const { return failed == 0 ? kExitOk : kExitFailed; }
+};
+
+// The number of cores, at least 1.
+unsigned DefaultJobs();
+
+// Runs the job on every input that has no error, on min(jobs, inputs)
+// workers. Prints each outcome in input order as soon as it and every
+// earlier one are done: its `out` to standard output, its `messages` and,
+// for a failure, "[error] <file>: <reason>" to standard error. Shows a
+// progress line on standard error when it is a terminal and there is more
+// than one input. Never throws.
+BatchResult RunBatch(const std::vector<InputFile>& inputs, const FileJob& job,
+                     const BatchSettings& settings);
+
+// "[info] 3 files: 2 written, 1 failed" on standard error; `doneWord` names
+// a success ("written", "read").
+void PrintSummary(const BatchResult& result, const char* doneWord);
+
+// "[error] <text>" on standard error, for problems outside any one file.
+void PrintError(const std::string& text);
+
+// Replaces the file at path with the bytes through a temporary file beside
+// it and a rename, so the target is never left partly written. False with
+// `why` set when nothing was written.
+bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t length,
+                         std::string* why);
+
+// The output path for an input: its file name with the extension replaced
+// (".col"), beside the input, or in outDir when that is given.
+std::string OutputPathFor(const std::string& input, const std::string& extension,
+                          const std::string& outDir = "");
+
+}  // namespace brennix::cli

@@ -1,0 +1,74 @@
+#include "cli/Commands.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "cli/Command.h"
+
+namespace brennix::cli {
+
+namespace {
+
+const char* const kCommandWords[] = {"col", "info", "attach", "extract", "paint", "night"};
+
+}  // namespace
+
+bool IsCommandLine(int argc, char** argv) {
+    if (argc < 2 || argv == nullptr || argv[1] == nullptr)
+        return false;
+    const char* first = argv[1];
+    if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "--version") == 0)
+        return true;
+    for (const char* word : kCommandWords) {
+        if (std::strcmp(first, word) == 0)
+            return true;
+    }
+    return false;
+}
+
+int RunCommands(int argc, char** argv) {
+    try {
+        CLI::App app{"Tools for DFF models and COL3 collision files.", "brennix"};
+        app.set_version_flag("--version", "brennix " BRENNIX_VERSION);
+        app.require_subcommand(1);
+        CommandContext context;
+        AddColCommand(app, context);
+        AddInfoCommand(app, context);
+        // Set after the subcommands, which would otherwise inherit it.
+        app.footer(
+            "Without a command word the classic switches apply, e.g. brennix -i -d MODEL.dff");
+        try {
+            app.parse(argc, argv);
+        } catch (const CLI::ParseError& e) {
+            // Help and version answer on standard output with 0; any other
+            // parse error is a usage error.
+            int code = app.exit(e);
+            return code == 0 ? kExitOk : kExitUsage;
+        }
+        if (!context.run)
+            return kExitUsage;
+        return context.run();
+    } catch (const std::bad_alloc&) {
+        std::fputs("[error] out of memory\n", stderr);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "[error] internal failure: %s\n", e.what());
+    } catch (...) {
+        std::fputs("[error] internal failure\n", stderr);
+    }
+    return kExitFailed;
+}
+
+void AddInputOptions(CLI::App& command, InputOptions& options) {
+    command.add_option("inputs", options.paths, "Model files, or folders of .dff files")
+        ->required()
+        ->type_name("MODEL|FOLDER");
+    command.add_flag("-r,--recursive", options.recursive, "Take folders' sub-folders too");
+    command
+        .add_option("-j,--jobs", options.jobs,
+                    "Files worked on at once (default: the number of cores)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 1024u));
+}
+
+}  // namespace brennix::cli

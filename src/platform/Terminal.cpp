@@ -1,0 +1,21 @@
+#include "platform/Terminal.h"
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace brennix::platform {
+
+bool IsTerminal(std::FILE* stream) {
+    if (stream == nullptr)
+        return false;
+#ifdef _WIN32
+    return _isatty(_fileno(stream)) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
+}  // namespace brennix::platform
