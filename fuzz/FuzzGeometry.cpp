@@ -3,7 +3,10 @@
 // checks their files with the independent COL3 reader, then changes the
 // colours (night colours from its own day colours, then uniform colours),
 // rebuilds the Geometry List, builds the model file and reads it back both
-// independently and with the model library.
+// independently and with the model library. A rebuild must be refused exactly
+// when the Extension it writes, made here by hand and read with the
+// geometry reader, does not give back the new night colours; every rebuild
+// that is not refused must read back whole with them.
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -218,6 +221,54 @@ ExtensionShape ShapeOf(const Chunk* extension, int32_t vertexCount) {
     return shape;
 }
 
+// The Extension payload a rebuild writes, made by hand: the entries walked
+// along their declared sizes while a whole header remains, each kept with its
+// body (cut at the end of the bytes) unless it is a Night Colours entry, and
+// then the new Night Colours entry.
+std::vector<uint8_t> RebuiltExtension(const Chunk* extension, const std::vector<uint8_t>& night) {
+    std::vector<uint8_t> out;
+    if (extension != nullptr) {
+        const uint8_t* bytes = extension->payload.data;
+        const uint64_t length = extension->payload.length;
+        uint64_t at = 0;
+        while (length - at >= brennix::kChunkHeaderSize) {
+            const uint32_t type = brennix::LoadU32(bytes + at);
+            const uint64_t body = brennix::LoadU32(bytes + at + 4);
+            const uint64_t end = at + brennix::kChunkHeaderSize + body;
+            const uint64_t kept = end < length ? end : length;
+            if (type != brennix::kTypeNightColors)
+                out.insert(out.end(), bytes + at, bytes + kept);
+            at = kept;
+        }
+    }
+    test::PutU32(out, brennix::kTypeNightColors);
+    test::PutU32(out, static_cast<uint32_t>(4 + night.size()));
+    test::PutU32(out, brennix::kDefaultStamp);
+    test::PutU32(out, brennix::kNightColorsMarker);
+    out.insert(out.end(), night.begin(), night.end());
+    return out;
+}
+
+// Whether the geometry reader, given that Extension, reads it with exactly
+// the new night colours.
+bool ReaderReadsBack(const std::vector<uint8_t>& entries, int32_t vertexCount,
+                     const std::vector<uint8_t>& night) {
+    std::vector<uint8_t> chunk;
+    test::PutU32(chunk, brennix::kTypeExtension);
+    test::PutU32(chunk, static_cast<uint32_t>(entries.size()));
+    test::PutU32(chunk, brennix::kDefaultStamp);
+    chunk.insert(chunk.end(), entries.begin(), entries.end());
+    ByteBuffer payload = ByteBuffer::View(chunk.data(), static_cast<uint32_t>(chunk.size()));
+    Geometry reader;
+    reader.Init();
+    reader.vertexCount = vertexCount;
+    bool ok = reader.ReadExtension(payload) && reader.hasNight && reader.nightColors != nullptr;
+    if (ok && !night.empty())
+        ok = std::memcmp(reader.nightColors, night.data(), night.size()) == 0;
+    reader.Release();
+    return ok;
+}
+
 // Checks a built model file against the geometry it was written from and the
 // night colours (4 bytes per vertex) that its Night Colours entry must hold.
 void CheckBuiltModel(const std::vector<uint8_t>& bytes, const Geometry& g,
@@ -266,17 +317,13 @@ void CheckBuiltModel(const std::vector<uint8_t>& bytes, const Geometry& g,
         }
     }
 
-    // With the model library: the file loads and, when the entries were
-    // walked along their sizes, its geometry reads back with the same counts
-    // and day colours.
+    // With the model library: the file loads and its geometry reads back
+    // with the same counts, day colours and the new night colours.
     FUZZ_CHECK(WriteBytes(gBuiltPath, bytes.data(), bytes.size()));
     ModelGuard guard;
     DffModel& again = guard.model;
     FUZZ_CHECK(again.Load(gBuiltPath.c_str()) == 1);
-    const int32_t readAgain = again.ReadGeometryList();
-    if (!shape.readsBack)
-        return;
-    FUZZ_CHECK(readAgain == 1);
+    FUZZ_CHECK(again.ReadGeometryList() == 1);
     const Geometry* read = again.FirstGeometry();
     FUZZ_CHECK(read != nullptr);
     FUZZ_CHECK(read->vertexCount == g.vertexCount);
@@ -285,6 +332,8 @@ void CheckBuiltModel(const std::vector<uint8_t>& bytes, const Geometry& g,
     if (read->hasPrelit && v > 0) {
         FUZZ_CHECK(std::memcmp(read->prelitColors, g.prelitColors, 4 * v) == 0);
     }
+    FUZZ_CHECK(read->hasNight == 1 && read->nightColors != nullptr);
+    FUZZ_CHECK(v == 0 || std::memcmp(read->nightColors, night.data(), 4 * v) == 0);
 }
 
 // Rebuilds the Geometry List from the changed first geometry and checks the
@@ -292,8 +341,15 @@ void CheckBuiltModel(const std::vector<uint8_t>& bytes, const Geometry& g,
 void RebuildAndCheck(DffModel& model, const std::vector<uint8_t>& night,
                      const ExtensionShape& shape) {
     Geometry& g = *model.FirstGeometry();
-    // A Material List cut short in the file cannot be written back.
-    const bool writable = Complete(g.materialListChunk);
+    // A Material List cut short in the file cannot be written back, nor an
+    // Extension that would not read back with the new night colours. The
+    // rebuild walks the Extension where it lies, without a copy; here it is
+    // made whole and read by the reader itself, and the two must agree.
+    const bool readsBack =
+        ReaderReadsBack(RebuiltExtension(g.extensionChunk, night), g.vertexCount, night);
+    // Entries walked along their sizes always read back.
+    FUZZ_CHECK(readsBack || !shape.readsBack);
+    const bool writable = Complete(g.materialListChunk) && readsBack;
     // The save that writes the rebuilt list without building it first; its
     // file must be the one the list built in memory gives (compared below).
     std::remove(gPiecewisePath.c_str());

@@ -173,6 +173,49 @@ ClumpSpec WithEverything() {
     return model;
 }
 
+// The clump's declared size stops before its empty Extension, which follows
+// with zero padding; then a second clump.
+ClumpSpec WithBytesAfterTheClump() {
+    ClumpSpec model = MakeCanonicalModel();
+    model.children.pop_back();
+    model.trailing = Cat({MakeExtensionChunk({}), Bytes(64, 0), BuildModel(MakeBoxModel())});
+    return model;
+}
+
+// A clump Extension whose entry claims more bytes than it holds.
+ClumpSpec WithClumpEntryPastTheEnd() {
+    ClumpSpec model = MakeCanonicalModel();
+    ExtensionEntry entry = HAnimEntry(2);
+    entry.declaredSize = 200;
+    model.ExtensionEntries() = {entry};
+    return model;
+}
+
+// Geometry Extensions that read but whose rebuilt form would not read back:
+// a Bin Mesh longer than its meshes, an entry past the end, old night
+// colours hidden after the meshes before an entry that swallows the rest.
+ClumpSpec WithExtensionThatWouldNotReadBack(int shape) {
+    ClumpSpec model = MakeCanonicalModel();
+    GeometrySpec& g = model.FirstGeometry();
+    ExtensionEntry binMesh = BinMeshEntry(g.triangles);
+    const std::vector<Rgba> old = Colours(static_cast<size_t>(g.VertexCount()), 7);
+    if (shape == 0) {
+        binMesh.payload.resize(binMesh.payload.size() + 4, 0);
+        g.extensions = {binMesh};
+    } else if (shape == 1) {
+        ExtensionEntry past{kEntrySkipped2F8, Bytes(8, 3)};
+        past.declaredSize = 90;
+        g.extensions = {binMesh, past};
+    } else {
+        ExtensionEntry swallower{kEntrySkipped2F8, {}};
+        swallower.declaredSize = 500;
+        binMesh.payload =
+            Cat({binMesh.payload, EncodeEntries({NightColoursEntry(old), swallower})});
+        g.extensions = {binMesh};
+    }
+    return model;
+}
+
 bool Write(const std::string& dir, const std::string& name, const ClumpSpec& model) {
     const std::string path = dir + "/" + name + ".dff";
     if (!WriteFile(path, BuildModel(model))) {
@@ -213,6 +256,11 @@ int main(int argc, char** argv) {
             {"reordered_children", WithReorderedChildren()},
             {"short_struct", WithShortStruct()},
             {"everything", WithEverything()},
+            {"bytes_after_clump", WithBytesAfterTheClump()},
+            {"clump_entry_past_end", WithClumpEntryPastTheEnd()},
+            {"padded_bin_mesh", WithExtensionThatWouldNotReadBack(0)},
+            {"geometry_entry_past_end", WithExtensionThatWouldNotReadBack(1)},
+            {"hidden_night_colours", WithExtensionThatWouldNotReadBack(2)},
         };
         for (const auto& [name, model] : seeds) {
             if (!Write(dir, name, model))

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "col/ColModel.h"
 #include "dff/GeometryPieces.h"
 #include "platform/Platform.h"
 #include "stream/Endian.h"
@@ -68,6 +69,7 @@ void DffModel::Init() {
     clumpExtension = nullptr;
     frames = nullptr;
     frameCount = 0;
+    trailing = ByteBuffer();
 }
 
 void DffModel::Release() {
@@ -81,6 +83,7 @@ void DffModel::Release() {
     std::free(frames);
     frames = nullptr;
     frameCount = 0;
+    trailing = ByteBuffer();
     for (uint32_t i = 0; i < geometries.count; ++i) {
         Geometry* geometry = geometries.items[i];
         if (geometry == nullptr)
@@ -112,6 +115,12 @@ int32_t DffModel::Load(const char* path) {
     if (clump == nullptr || clump->type != kTypeClump) {
         LatchError(*this, kErrorNotAClump);
         return 0;
+    }
+    // Readers of the stream go on after the clump's declared end, so what
+    // lies there is part of the model as they see it.
+    if (fileBuffer.cursor < fileBuffer.length) {
+        trailing = ByteBuffer::View(fileBuffer.data + fileBuffer.cursor,
+                                    fileBuffer.length - fileBuffer.cursor);
     }
     if (SortClumpChildren(clump) == 0)
         return 0;
@@ -212,8 +221,9 @@ struct SavedFile {
 }  // namespace
 
 // Lays out the saved file: a leading dictionary as loaded, the clump header,
-// a 12-byte Struct (atomic count as loaded, no lights, no cameras), then the
-// kept children that exist in the fixed order. False when nothing must be
+// the Struct (atomic count as loaded, then no lights and no cameras, unless it
+// was loaded with the atomic count alone), the kept children that exist in
+// the fixed order, and whatever followed the clump. False when nothing must be
 // written: no clump Struct, or a kept chunk cut short in the file, whose
 // header would promise bytes that are not there.
 //
@@ -227,7 +237,15 @@ static bool LayOutFile(DffModel& model, SavedFile* file,
                                model.clumpExtension};
     if (model.uvAnimDictionary != nullptr && !model.uvAnimDictionary->IsComplete())
         return false;
-    uint64_t clumpSize = 2 * kChunkHeaderSize;  // the Struct: header and 12 bytes
+    // The Struct is judged by the size it was loaded with: an atomic count
+    // made up of missing bytes must not be written.
+    const Chunk& clumpStruct = *model.clumpStruct;
+    if (!clumpStruct.IsComplete())
+        return false;
+    // Readers size an old Struct by its version and read 4 bytes of it; the
+    // bytes after them would be taken for the next chunk's header.
+    const uint32_t structSize = clumpStruct.size == 4 ? 4 : 12;
+    uint64_t clumpSize = kChunkHeaderSize + structSize;
     for (const Chunk* child : children) {
         if (rebuiltList != nullptr && child == model.geometryList) {
             clumpSize += kChunkHeaderSize + rebuiltList->total;
@@ -244,17 +262,17 @@ static bool LayOutFile(DffModel& model, SavedFile* file,
 
     if (model.uvAnimDictionary != nullptr)
         file->AddChunk(*model.uvAnimDictionary);
-    model.clumpStruct->size = 12;
     model.clump->size = static_cast<uint32_t>(clumpSize);
     file->AddHeader(model.clump->type, model.clump->size, model.clump->stampLow,
                     model.clump->stampHigh);
-    file->AddHeader(model.clumpStruct->type, model.clumpStruct->size, model.clumpStruct->stampLow,
-                    model.clumpStruct->stampHigh);
-    model.clumpStruct->payload.Rewind();
-    StoreU32(file->structBody, model.clumpStruct->payload.ReadU32());  // atomic count
-    StoreU32(file->structBody + 4, 0);                                 // lights are dropped
-    StoreU32(file->structBody + 8, 0);                                 // cameras are dropped
-    file->Add(file->structBody, 12);
+    file->AddHeader(clumpStruct.type, structSize, clumpStruct.stampLow, clumpStruct.stampHigh);
+    ByteBuffer counts = clumpStruct.payload;
+    counts.ownsData = 0;
+    counts.Rewind();
+    StoreU32(file->structBody, counts.ReadU32());  // atomic count
+    StoreU32(file->structBody + 4, 0);             // lights are dropped
+    StoreU32(file->structBody + 8, 0);             // cameras are dropped
+    file->Add(file->structBody, structSize);
     for (const Chunk* child : children) {
         if (rebuiltList != nullptr && child == model.geometryList) {
             file->AddHeader(kTypeGeometryList, static_cast<uint32_t>(rebuiltList->total),
@@ -265,6 +283,8 @@ static bool LayOutFile(DffModel& model, SavedFile* file,
             file->AddChunk(*child);
         }
     }
+    if (model.trailing.length > 0)
+        file->Add(model.trailing.data, model.trailing.length);
     return file->total <= UINT32_MAX;
 }
 
@@ -324,12 +344,33 @@ int32_t DffModel::SaveWithRebuiltGeometry(const char* path) {
     return WriteModel(*this, path, &pieces);
 }
 
+// Whether the entries of an Extension payload, walked by their declared
+// sizes, end exactly at its end: only then is an entry appended after them
+// read as an entry of its own.
+static bool EntriesEndWithin(const ByteBuffer& entries) {
+    uint32_t at = 0;
+    while (at < entries.length) {
+        if (entries.length - at < kChunkHeaderSize)
+            return false;
+        const uint32_t size = LoadU32(entries.data + at + 4);
+        at += kChunkHeaderSize;
+        if (size > entries.length - at)
+            return false;
+        at += size;
+    }
+    return true;
+}
+
 int32_t DffModel::AttachCollisionFile(const char* path) {
     Chunk entry;
     entry.Init();
     if (clump == nullptr || clumpExtension == nullptr)
         return -1;
-    if (entry.payload.LoadFile(path) == 0) {
+    if (!EntriesEndWithin(clumpExtension->payload))
+        return -2;
+    // An empty file loads as one zero byte, which is no collision file either.
+    if (entry.payload.LoadFile(path) == 0 ||
+        !LooksLikeColFile(entry.payload.data, entry.payload.length)) {
         entry.Release();
         return -2;
     }

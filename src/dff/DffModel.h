@@ -42,6 +42,10 @@ struct DffModel {
     Chunk* clumpExtension;
     FrameRecord* frames;
     uint32_t frameCount;
+    // Whatever follows the clump in the file (a view of fileBuffer), written
+    // back after it: more clumps, or an Extension left outside the clump's
+    // declared size with its padding.
+    ByteBuffer trailing;
 
     void Init();
     // Frees everything; safe after Init alone and after any failed step.
@@ -54,15 +58,21 @@ struct DffModel {
     // Atomic and Extension of the clump. 0 on a second Frame List, Geometry
     // List or Atomic (code latched), or when memory ran out.
     int32_t SortClumpChildren(Chunk* clumpChunk);
-    // Writes the clump in the fixed child order. Returns the bytes written; 0
-    // when there is no clump Struct, a kept chunk is cut short in the file,
+    // Writes the clump in the fixed child order, between a leading dictionary
+    // and the bytes that followed the clump, both as loaded. The clump Struct
+    // is written with 4 bytes (the atomic count) when it was loaded with 4,
+    // else with 12. Returns the bytes written; 0 when there is no clump
+    // Struct, a kept chunk (the Struct included) is cut short in the file,
     // memory ran out or the file could not be written (nothing written then).
     int32_t Save(const char* path);
     // Builds the bytes that Save writes. False when Save would write nothing.
     bool BuildFile(ByteBuffer& out);
     // Appends the COL3 file at path as a Collision entry of the clump's
     // Extension. 1 = attached; -1 = no clump or no clump Extension; -2 = the
-    // COL3 file could not be read, or not held in memory. Unchanged on failure.
+    // file could not be read or held in memory, is empty or is no collision
+    // file (LooksLikeColFile), or the Extension's entries, walked by their
+    // declared sizes, do not end within its bytes (the new entry would be
+    // read as part of one of them). Unchanged on failure.
     int32_t AttachCollisionFile(const char* path);
 
     // 1 = read; 0 = no Frame List, or a failure with errorCode set.
@@ -74,7 +84,9 @@ struct DffModel {
     // errorCode set, or no Geometry List (no code then).
     int32_t ReadGeometryList();
     // Replaces geometryList by one rebuilt from the changed first geometry.
-    // False when there is nothing to write or memory ran out (model unchanged).
+    // False when there is nothing to write, when the geometry's new Extension
+    // would not read back whole with its night colours, or when memory ran
+    // out (model unchanged).
     bool RebuildGeometryList();
     // Writes the file that RebuildGeometryList followed by Save would write,
     // without building the rebuilt list in memory: its large parts are

@@ -61,4 +61,12 @@ enum class RebuiltListStatus { kLaidOut, kNothingToWrite, kTooManyPieces };
 // refuse for a reason other than memory.
 RebuiltListStatus LayOutRebuiltGeometryList(const DffModel& model, GeometryListPieces* pieces);
 
+// Whether an Extension payload reads back: `length` bytes from `start` bytes
+// into the runs are walked as the geometry reader walks an Extension of a
+// geometry with vertexCount vertices. True when the walk succeeds and its last
+// fitting Night Colours entry holds exactly the vertexCount colour records at
+// `night`. Nothing is copied or allocated.
+bool ExtensionReadsBack(const platform::Segment* runs, size_t count, uint64_t start,
+                        uint32_t length, int32_t vertexCount, const uint8_t* night);
+
 }  // namespace brennix

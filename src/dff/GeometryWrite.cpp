@@ -258,6 +258,18 @@ uint32_t ListPayloadSize(const GeometryLayout& layout) {
     return 2 * kChunkHeaderSize + 4 + layout.geometryPayload;
 }
 
+// Whether the rebuilt list held in runs (its payload, `total` bytes) gives a
+// geometry whose Extension reads back with the new night colours. The
+// Extension's payload ends the list. A list whose Extension is written as
+// read reads back as it did.
+bool ReadsBack(const Geometry& g, const GeometryLayout& layout, const platform::Segment* runs,
+               size_t count, uint64_t total) {
+    if (!layout.rebuildExtension)
+        return true;
+    return ExtensionReadsBack(runs, count, total - layout.extensionPayload, layout.extensionPayload,
+                              g.vertexCount, g.nightColors);
+}
+
 }  // namespace
 
 Chunk* Geometry::WriteStruct() const {
@@ -349,7 +361,11 @@ bool DffModel::RebuildGeometryList() {
     PutGeometryListPayload(*geometry, layout, sink);
     if (!Finish(list))
         return false;
-    if (list->payload.length != total) {
+    // Refused when the list would be written but not read back whole: the
+    // new night colours are then lost inside an entry, or an entry that the
+    // reader passed over as the Extension's end now stands before them.
+    const platform::Segment written{list->payload.data, list->payload.length};
+    if (list->payload.length != total || !ReadsBack(*geometry, layout, &written, 1, total)) {
         DestroyChunk(list);
         return false;
     }
@@ -368,6 +384,8 @@ RebuiltListStatus LayOutRebuiltGeometryList(const DffModel& model, GeometryListP
     PutGeometryListPayload(*geometry, layout, *pieces);
     if (pieces->overflow || pieces->total != ListPayloadSize(layout))
         return RebuiltListStatus::kTooManyPieces;
+    if (!ReadsBack(*geometry, layout, pieces->segments, pieces->count, pieces->total))
+        return RebuiltListStatus::kNothingToWrite;
     return RebuiltListStatus::kLaidOut;
 }
 

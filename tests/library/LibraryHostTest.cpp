@@ -10,8 +10,10 @@
 #include <climits>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "library/LibraryHarness.h"
@@ -93,6 +95,20 @@ ClumpSpec WithoutChild(ClumpSpec model, ClumpChildKind kind) {
 ClumpSpec WithClumpEntries(ClumpSpec model, const std::vector<ExtensionEntry>& entries) {
     model.ExtensionEntries() = entries;
     return model;
+}
+
+// Models that read, but whose geometry Extension, rebuilt with night colours
+// last, would not read back with them.
+std::vector<std::pair<const char*, ClumpSpec>> ModelsWhoseNightColoursWouldNotReadBack() {
+    ClumpSpec padded = ColouredModel(kDayColours);
+    ExtensionEntry& binMesh = padded.FirstGeometry().extensions.at(0);
+    binMesh.payload.resize(binMesh.payload.size() + 4, 0);
+    ClumpSpec swallowed = ColouredModel(kDayColours);
+    ExtensionEntry pastTheEnd{kEntrySkipped2F8, Bytes(8, 1)};
+    pastTheEnd.declaredSize = 100;
+    swallowed.FirstGeometry().extensions.push_back(pastTheEnd);
+    return {{"bin mesh longer than its meshes", padded},
+            {"entry declared past the end", swallowed}};
 }
 
 // Bytes that are no clump at all.
@@ -522,6 +538,41 @@ TEST_F(AppendColToDff, MissingColFileReturns7WithErrorMinus2) {
     }
 }
 
+TEST_F(AppendColToDff, UnusableColFileOrExtensionReturns7WithErrorMinus2) {
+    ExtensionEntry pastTheEnd{0x11F, Bytes(8, 1)};
+    pastTheEnd.declaredSize = 100;
+    const ClumpSpec canonical = MakeCanonicalModel();
+    const struct {
+        const char* what;
+        ClumpSpec model;
+        Bytes col;
+    } cases[] = {
+        {"empty collision file", canonical, {}},
+        {"not a collision file", canonical, kNotAModel},
+        {"COL5", canonical, {'C', 'O', 'L', '5', 0, 0, 0, 0}},
+        {"clump entry past the end of the extension", WithClumpEntries(canonical, {pastTheEnd}),
+         MakeCol3File()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir dir;
+        const Bytes model = BuildModel(c.model);
+        ASSERT_TRUE(WriteFile(dir.Path("model.dff"), model));
+        ASSERT_TRUE(WriteFile(dir.Path("model.col"), c.col));
+        int result = -100;
+        const CapturedOutput output = CaptureOutput([&] {
+            result = library_->appendColToDff(dir.Path("model.dff").c_str(),
+                                              dir.Path("model.col").c_str(),
+                                              dir.Path("out.dff").c_str());
+        });
+        EXPECT_EQ(result, 7);
+        EXPECT_EQ(output.err, kColUnreadable);
+        EXPECT_EQ(output.out, "");
+        EXPECT_EQ(dir.Entries(), Names({"model.col", "model.dff"}));
+        EXPECT_EQ(ReadFile(dir.Path("model.dff")), model);
+    }
+}
+
 TEST_F(AppendColToDff, UnwritableOutputReturns5AndTellsStandardOutputWithoutLineBreak) {
     const std::string dff = PutModel("model.dff", MakeCanonicalModel());
     const std::string col = Put("model.col", MakeCol3File());
@@ -674,9 +725,16 @@ TEST_F(ImportNVCFromDff, ReturnsTheCodeOfTheFirstFailingStepAndWritesNothing) {
     }
 }
 
-TEST_F(ImportNVCFromDff, RebuildFailureNeedsAnAllocationToFail) {
-    GTEST_SKIP() << "Result 7 (geometry list not rebuilt) comes only from a failed memory "
-                    "allocation: a geometry that reads always rebuilds.";
+TEST_F(ImportNVCFromDff, NightColoursThatWouldNotReadBackReturn7AndWriteNothing) {
+    for (const auto& [what, model] : ModelsWhoseNightColoursWouldNotReadBack()) {
+        SCOPED_TRACE(what);
+        const std::string dff = PutModel("model.dff", model);
+        CapturedOutput output;
+        EXPECT_EQ(ImportNight(dff, dff, dir_.Path("out.dff"), &output), 7);
+        EXPECT_EQ(output.out, "");
+        EXPECT_EQ(output.err, "");
+        EXPECT_EQ(dir_.Entries(), Names({"model.dff"}));
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -773,9 +831,16 @@ TEST_F(EasyVertexColors, ReturnsTheCodeOfTheFirstFailingStepAndWritesNothing) {
     }
 }
 
-TEST_F(EasyVertexColors, RebuildFailureNeedsAnAllocationToFail) {
-    GTEST_SKIP() << "Result 7 (painting or rebuild failed) comes only from a failed memory "
-                    "allocation: a geometry that reads always paints and rebuilds.";
+TEST_F(EasyVertexColors, NightColoursThatWouldNotReadBackReturn7AndWriteNothing) {
+    for (const auto& [what, model] : ModelsWhoseNightColoursWouldNotReadBack()) {
+        SCOPED_TRACE(what);
+        const std::string dff = PutModel("model.dff", model);
+        CapturedOutput output;
+        EXPECT_EQ(Paint(dff, 0x00FFFFFFu, 0x00101010u, dir_.Path("out.dff"), &output), 7);
+        EXPECT_EQ(output.out, "");
+        EXPECT_EQ(output.err, "");
+        EXPECT_EQ(dir_.Entries(), Names({"model.dff"}));
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -809,6 +874,38 @@ TEST_F(LibraryHostTest, FailureLeavesAnExistingOutputUntouched) {
     EXPECT_EQ(ReadFile(out), sentinel);
     EXPECT_EQ(dir_.Entries(), Names({"day.dff", "model.col", "night.dff", "nogeo.dff", "nopos.dff",
                                      "out.bin", "withcol.dff"}));
+}
+
+TEST_F(LibraryHostTest, EveryJobThatSavesKeepsWhatFollowsTheClumpAndAFourByteStruct) {
+    ClumpSpec model = ColouredModel(kDayColours);
+    model.children[0] = ClumpChild::MakeShortStruct(1);
+    const Bytes after = Cat({BuildModel(MakeHouseModel()), Bytes(300, 0)});
+    model.trailing = after;
+    const std::string dff = PutModel("model.dff", model);
+    const std::string col = Put("model.col", MakeCol3File());
+    const std::string out = dir_.Path("out.dff");
+    CapturedOutput output;
+    const struct {
+        const char* what;
+        std::function<int()> job;
+    } jobs[] = {
+        {"AppendColToDff", [&] { return Append(dff, col, out, &output); }},
+        {"ImportNVCFromDff", [&] { return ImportNight(dff, dff, out, &output); }},
+        {"EasyVertexColors", [&] { return Paint(dff, 0x00FFFFFFu, 0x00101010u, out, &output); }},
+    };
+    for (const auto& job : jobs) {
+        SCOPED_TRACE(job.what);
+        ASSERT_EQ(job.job(), 0);
+        const Bytes saved = ReadFile(out);
+        ClumpView view;
+        std::string why;
+        ASSERT_TRUE(ParseClump(saved, &view, &why)) << why;
+        ASSERT_FALSE(view.children.empty());
+        EXPECT_EQ(view.children[0].type, kChunkStruct);
+        EXPECT_EQ(view.children[0].size, 4u);
+        ASSERT_EQ(view.trailingBytes, after.size());
+        EXPECT_TRUE(std::equal(after.begin(), after.end(), saved.end() - after.size()));
+    }
 }
 
 TEST_F(LibraryHostTest, ReloadedLibraryStartsAfresh) {

@@ -1,6 +1,7 @@
 // Loading and saving a clump, collision attachment and the frame list.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -98,21 +99,67 @@ TEST_F(ClumpTest, DropsLightsCamerasAndOtherChildrenAndCountsThemZero) {
     plan.children.push_back(ClumpChild::MakeCamera());
     plan.children.push_back(ClumpChild::MakeRaw(0x99, Bytes(7, 1)));
     plan.children.push_back(ClumpChild::MakeStruct(9, 9, 9));  // a second Struct is dropped too
-    plan.trailing = Bytes(16, 0xAB);                           // after the clump: ignored
+    plan.trailing = Bytes(16, 0xAB);                           // after the clump: kept
 
     ClumpSpec expected = MakeCanonicalModel();
     expected.children[0] = ClumpChild::MakeStruct(3, 0, 0);
+    expected.trailing = plan.trailing;
     EXPECT_EQ(LoadAndSave(BuildModel(plan)), BuildModel(expected));
 }
 
-TEST_F(ClumpTest, ShortStructIsSavedWithTwelveBytes) {
-    ClumpSpec plan = MakeCanonicalModel();
-    plan.children[0] = ClumpChild::MakeShortStruct(4);
-    ClumpSpec expected = MakeCanonicalModel();
-    expected.children[0] = ClumpChild::MakeStruct(4, 0, 0);
-    Bytes saved = LoadAndSave(BuildModel(plan));
-    EXPECT_EQ(saved, BuildModel(expected));
-    EXPECT_EQ(saved.size(), BuildModel(plan).size() + 8);
+TEST_F(ClumpTest, StructKeepsFourBytesWhenLoadedWithFourAndIsOtherwiseTwelve) {
+    ClumpChild eightBytes = ClumpChild::MakeStruct();
+    eightBytes.rawPayload = Bytes{4, 0, 0, 0, 9, 9, 9, 9};
+    ClumpChild sixteenBytes = ClumpChild::MakeStruct();
+    sixteenBytes.rawPayload = Bytes{4, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0};
+    const struct {
+        const char* name;
+        ClumpChild loaded;
+        ClumpChild saved;
+    } cases[] = {
+        {"4 bytes", ClumpChild::MakeShortStruct(4), ClumpChild::MakeShortStruct(4)},
+        {"8 bytes", eightBytes, ClumpChild::MakeStruct(4, 0, 0)},
+        {"12 bytes", ClumpChild::MakeStruct(4, 2, 1), ClumpChild::MakeStruct(4, 0, 0)},
+        {"16 bytes", sixteenBytes, ClumpChild::MakeStruct(4, 0, 0)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClumpSpec plan = MakeCanonicalModel();
+        plan.children[0] = c.loaded;
+        ClumpSpec expected = MakeCanonicalModel();
+        expected.children[0] = c.saved;
+        ScopedModel model;
+        Load(model, BuildModel(plan));
+        EXPECT_EQ(Save(model), BuildModel(expected));
+        EXPECT_EQ(Save(model), BuildModel(expected));  // the same again
+    }
+}
+
+TEST_F(ClumpTest, WhatFollowsTheClumpIsWrittenBackAfterIt) {
+    // A clump whose declared size stops before its empty Extension, which
+    // follows with zero padding; more clumps after the first.
+    ClumpSpec extensionOutside = WithoutChild(MakeCanonicalModel(), ClumpChildKind::Extension);
+    extensionOutside.trailing = Cat({MakeExtensionChunk({}), Bytes(500, 0)});
+    ClumpSpec threeClumps = MakeCanonicalModel();
+    threeClumps.trailing = Cat({BuildModel(MakeHouseModel()), BuildModel(MakeBoxModel())});
+    ClumpSpec afterDictionary = threeClumps;
+    afterDictionary.uvAnimDictionary = Bytes(12, 0x2B);
+    const std::vector<std::pair<const char*, ClumpSpec>> models = {
+        {"extension outside the clump", extensionOutside},
+        {"three clumps", threeClumps},
+        {"dictionary, then three clumps", afterDictionary},
+    };
+    for (const auto& [name, plan] : models) {
+        SCOPED_TRACE(name);
+        const Bytes bytes = BuildModel(plan);
+        EXPECT_EQ(LoadAndSave(bytes), bytes);
+        ScopedModel model;
+        Load(model, bytes);
+        ByteBuffer built;
+        ASSERT_TRUE(model->BuildFile(built));
+        EXPECT_EQ(PayloadBytes(built), bytes);
+        built.Release();
+    }
 }
 
 TEST_F(ClumpTest, DuplicateListOrAtomicFailsTheLoad) {
@@ -268,6 +315,57 @@ TEST_F(ClumpTest, AttachOfAMissingFileFailsAndChangesNothing) {
     EXPECT_EQ(Save(model), bytes);
 }
 
+TEST_F(ClumpTest, AttachRefusesWhatWouldNotReadBackAndChangesNothing) {
+    ExtensionEntry pastTheEnd = OtherEntry(1, 8);
+    pastTheEnd.declaredSize = 100;  // the new entry would lie inside it
+    ClumpSpec headerFragment = MakeCanonicalModel();
+    headerFragment.FindChild(ClumpChildKind::Extension)->rawPayload = Bytes(5, 0);
+    const Bytes col3 = MakeCol3File();
+    Bytes otherVersion = col3;
+    otherVersion[3] = '1';
+    const Bytes notFirst = Cat({Bytes{'X'}, col3});
+    const struct {
+        const char* name;
+        ClumpSpec model;
+        Bytes col;
+        int32_t expected;
+    } cases[] = {
+        {"entry past the end of the extension", WithClumpEntries({OtherEntry(2), pastTheEnd}), col3,
+         -2},
+        {"a header cut short ends the extension", headerFragment, col3, -2},
+        {"empty collision file", MakeCanonicalModel(), {}, -2},
+        {"COL1", MakeCanonicalModel(), otherVersion, -2},
+        {"COL3 not at the start", MakeCanonicalModel(), notFirst, -2},
+        {"COLL", MakeCanonicalModel(), Bytes{'C', 'O', 'L', 'L', 0, 0, 0, 0}, 1},
+        {"COL4", MakeCanonicalModel(), Bytes{'C', 'O', 'L', '4', 7}, 1},
+        {"entries that fill the extension", WithClumpEntries({OtherEntry(2), OtherEntry(3, 0)}),
+         col3, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string colPath = dir.Path("attach.col");
+        ASSERT_TRUE(WriteFile(colPath, c.col));
+        const Bytes bytes = BuildModel(c.model);
+        ScopedModel model;
+        Load(model, bytes);
+        const Chunk before = *model->clumpExtension;
+        ASSERT_EQ(model->AttachCollisionFile(colPath.c_str()), c.expected);
+        if (c.expected < 0) {
+            EXPECT_EQ(model->clumpExtension->size, before.size);
+            EXPECT_EQ(model->clumpExtension->payload.data, before.payload.data);
+            EXPECT_EQ(model->clumpExtension->payload.length, before.payload.length);
+            continue;
+        }
+        // The new entry is found by walking the saved Extension.
+        ClumpView view;
+        ASSERT_TRUE(ParseClump(Save(model), &view));
+        std::vector<ChunkView> entries;
+        ASSERT_TRUE(SplitChunks(view.Find(kChunkExtension)->payload, &entries));
+        EXPECT_EQ(entries.back().type, kEntryCollision);
+        EXPECT_EQ(entries.back().payload, c.col);
+    }
+}
+
 TEST_F(ClumpTest, WithoutClumpExtensionAttachFailsButSaveWritesTheRest) {
     const std::string colPath = dir.Path("model.col");
     ASSERT_TRUE(WriteFile(colPath, MakeCol3File()));
@@ -299,9 +397,14 @@ TEST_F(ClumpTest, WithoutClumpStructSaveWritesNothing) {
 TEST_F(ClumpTest, KeptChunkCutShortMakesSaveWriteNothing) {
     ClumpSpec atomicLast = MakeCanonicalModel();
     std::swap(atomicLast.children[3], atomicLast.children[4]);
+    // The Struct's atomic count is there, its light and camera counts not.
+    ClumpSpec structLast = MakeCanonicalModel();
+    std::rotate(structLast.children.begin(), structLast.children.begin() + 1,
+                structLast.children.end());
     const std::vector<std::pair<const char*, ClumpSpec>> cases = {
         {"extension", WithClumpEntries({OtherEntry(1)})},
         {"atomic", atomicLast},
+        {"struct", structLast},
     };
     for (const auto& [name, plan] : cases) {
         SCOPED_TRACE(name);
@@ -313,6 +416,8 @@ TEST_F(ClumpTest, KeptChunkCutShortMakesSaveWriteNothing) {
         ASSERT_TRUE(WriteFile(Out(), earlier));
         EXPECT_EQ(model->Save(Out().c_str()), 0);
         EXPECT_EQ(ReadFile(Out()), earlier);
+        ByteBuffer built;
+        EXPECT_FALSE(model->BuildFile(built));
     }
 }
 

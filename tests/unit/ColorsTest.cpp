@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "UnitHelpers.h"
@@ -414,6 +416,90 @@ TEST_F(ColorsTest, ChangedGeometryWithoutNightColoursKeepsItsExtensionAsRead) {
     g->nightColors = nullptr;
     g->colorsChanged = 1;
     EXPECT_EQ(RebuildAndSave(model), BuildModel(ModelWith(target)));
+}
+
+// Geometry Extensions that read, each with whether the Extension a rebuild
+// writes from them (kept entries, then the new Night Colours entry) fails to
+// read back with the new night colours.
+std::vector<std::tuple<const char*, std::vector<ExtensionEntry>, bool>> ReadBackCases() {
+    const GeometrySpec base = MakeCanonicalGeometry();
+    const ExtensionEntry binMesh = BinMeshEntry(base.triangles);
+
+    ExtensionEntry padded = binMesh;  // the reader stops at the last 4 bytes
+    padded.payload.resize(padded.payload.size() + 4, 0);
+    ExtensionEntry pastTheEnd{kEntrySkipped2F8, Bytes(8, 1)};
+    pastTheEnd.declaredSize = 100;
+    // Old night colours after the meshes, then an entry that swallows the rest.
+    ExtensionEntry swallower{kEntrySkipped2F8, {}};
+    swallower.declaredSize = 1000;
+    ExtensionEntry hiding = binMesh;
+    hiding.payload =
+        Cat({binMesh.payload, EncodeEntries({NightColoursEntry(Pattern(5, 200)), swallower})});
+    // Declared 8 bytes short of its meshes: walked by sizes, the header at
+    // the declared end (indices 2 and 12) covers the next entry exactly.
+    ExtensionEntry shortMesh{kEntryBinMesh, MakeBinMeshPayload({{0, {0, 1, 2, 12}}})};
+    shortMesh.declaredSize = static_cast<uint32_t>(shortMesh.payload.size() - 8);
+    // More runs than a save writes piece by piece.
+    std::vector<ExtensionEntry> manyRuns;
+    for (int i = 0; i < 60; ++i) {
+        manyRuns.push_back({kEntrySkipped2FD, Bytes(4, static_cast<uint8_t>(i))});
+        manyRuns.push_back(NightColoursEntry(Pattern(5, 9)));
+    }
+    std::vector<ExtensionEntry> manyRunsPadded = manyRuns;
+    manyRunsPadded.push_back(padded);
+    manyRuns.push_back(binMesh);
+
+    return {
+        {"bin mesh longer than its meshes", {padded}, true},
+        {"last entry of size 0 of a type that is not skipped", {binMesh, {0x50F, {}}}, true},
+        {"entry declared past the end", {binMesh, pastTheEnd}, true},
+        {"other night colours found", {hiding}, true},
+        {"many runs, then a bin mesh longer than its meshes", manyRunsPadded, true},
+        {"bin mesh shorter than its meshes, then an entry",
+         {shortMesh, {kEntrySkipped2F8, Bytes(4, 7)}},
+         false},
+        {"last entry of size 0 of a skipped type", {binMesh, {kEntrySkipped2F8, {}}}, false},
+        {"many runs", manyRuns, false},
+    };
+}
+
+TEST_F(ColorsTest, RebuildIsRefusedExactlyWhenItsExtensionWouldNotReadBack) {
+    const uint8_t day[4] = {1, 2, 3, 4};
+    const uint8_t night[4] = {5, 6, 7, 8};
+    const std::string built = dir.Path("built.dff");
+    const std::string piecewise = dir.Path("piecewise.dff");
+    for (const auto& [name, extensions, refused] : ReadBackCases()) {
+        SCOPED_TRACE(name);
+        GeometrySpec target = MakeCanonicalGeometry();
+        target.extensions = extensions;
+        ScopedModel a;
+        ScopedModel b;
+        Geometry* g = Load(a, ModelWith(target), "target.dff");
+        Geometry* h = Load(b, ModelWith(target), "target.dff");
+        ASSERT_TRUE(g && h);
+        ASSERT_TRUE(g->SetUniformColors(day, night) && h->SetUniformColors(day, night));
+        std::filesystem::remove(built);
+        std::filesystem::remove(piecewise);
+
+        const Chunk* listBefore = a->geometryList;
+        EXPECT_EQ(a->RebuildGeometryList(), !refused);
+        EXPECT_EQ(b->SaveWithRebuiltGeometry(piecewise.c_str()) < 0, refused);
+        if (refused) {
+            EXPECT_EQ(a->geometryList, listBefore);
+            EXPECT_FALSE(Exists(piecewise));
+            continue;
+        }
+        ASSERT_GT(a->Save(built.c_str()), 0);
+        EXPECT_EQ(ReadFile(piecewise), ReadFile(built));
+        ScopedModel again;
+        ASSERT_EQ(again->Load(built.c_str()), 1);
+        ASSERT_EQ(again->ReadGeometryList(), 1);
+        const Geometry* read = again->FirstGeometry();
+        ASSERT_NE(read, nullptr);
+        EXPECT_EQ(read->hasNight, 1);
+        EXPECT_EQ(ColoursOf(read->nightColors, read->vertexCount),
+                  std::vector<Rgba>(5, Rgba{5, 6, 7, 8}));
+    }
 }
 
 TEST_F(ColorsTest, DayColoursAreLeftOutWhenFlaggedButNotHeld) {

@@ -415,6 +415,13 @@ TEST_F(GeometryTest, SkinFailures) {
              g.extensions.push_back(entry);
          },
          kErrorUnexpectedChunk, kEntrySkin},
+        {"last, cut short, declared as long as the bytes left",
+         [](GeometrySpec& g) {
+             ExtensionEntry entry = SkinEntry(SkinSpec(), 5);
+             entry.payload.resize(entry.payload.size() - 20);
+             g.extensions.push_back(entry);
+         },
+         kErrorUnexpectedChunk, kEntrySkin},
     };
     for (size_t word = 0; word < 3; ++word) {
         SkinSpec trailer;
