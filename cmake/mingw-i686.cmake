@@ -9,8 +9,20 @@ if(NOT BRENNIX_MINGW_PREFIX)
   set(BRENNIX_MINGW_PREFIX i686-w64-mingw32)
 endif()
 
-set(CMAKE_C_COMPILER ${BRENNIX_MINGW_PREFIX}-gcc)
-set(CMAKE_CXX_COMPILER ${BRENNIX_MINGW_PREFIX}-g++)
+# The compilers' posix thread variant, whose C++ library has std::thread (the
+# win32 variant's has none); the plain names where that variant is all there
+# is. The program links the runtime statically, threads included.
+find_program(BRENNIX_MINGW_CC NAMES ${BRENNIX_MINGW_PREFIX}-gcc-posix ${BRENNIX_MINGW_PREFIX}-gcc)
+find_program(BRENNIX_MINGW_CXX NAMES ${BRENNIX_MINGW_PREFIX}-g++-posix ${BRENNIX_MINGW_PREFIX}-g++)
+if(NOT BRENNIX_MINGW_CC)
+  set(BRENNIX_MINGW_CC ${BRENNIX_MINGW_PREFIX}-gcc)
+endif()
+if(NOT BRENNIX_MINGW_CXX)
+  set(BRENNIX_MINGW_CXX ${BRENNIX_MINGW_PREFIX}-g++)
+endif()
+
+set(CMAKE_C_COMPILER ${BRENNIX_MINGW_CC})
+set(CMAKE_CXX_COMPILER ${BRENNIX_MINGW_CXX})
 set(CMAKE_RC_COMPILER ${BRENNIX_MINGW_PREFIX}-windres)
 set(CMAKE_AR ${BRENNIX_MINGW_PREFIX}-ar CACHE FILEPATH "Archiver")
 set(CMAKE_RANLIB ${BRENNIX_MINGW_PREFIX}-ranlib CACHE FILEPATH "Ranlib")
