@@ -135,6 +135,19 @@ int PaintColors(DffModel& model, const char* dffPath, uint32_t dayColor, uint32_
     return SaveRebuilt(model, outputPath);
 }
 
+// The model library throws nothing, and the platform layer turns a failed
+// allocation into a failed save. Should anything throw all the same, the job
+// ends with the failed write's code (nothing was written: a file is only
+// ever replaced whole) rather than let the exception into the host.
+template <typename Job>
+int Guarded(int failedWrite, Job job) noexcept {
+    try {
+        return job();
+    } catch (...) {
+        return failedWrite;
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -146,7 +159,8 @@ BRENNIX_API int BRENNIX_CALL GenerateColFromDff(const char* dffPath, int generat
     int result;
     {
         ColModel col;
-        result = GenerateCol(model, col, dffPath, generatorMode, colPath);
+        result =
+            Guarded(5, [&] { return GenerateCol(model, col, dffPath, generatorMode, colPath); });
         col.Release();
     }
     model.Release();
@@ -157,7 +171,7 @@ BRENNIX_API int BRENNIX_CALL AppendColToDff(const char* dffPath, const char* col
                                             const char* outputPath) {
     DffModel model;
     model.Init();
-    int result = AppendCol(model, dffPath, colPath, outputPath);
+    int result = Guarded(5, [&] { return AppendCol(model, dffPath, colPath, outputPath); });
     model.Release();
     return result;
 }
@@ -168,7 +182,8 @@ BRENNIX_API int BRENNIX_CALL ImportNVCFromDff(const char* dffPath, const char* n
     DffModel night;
     day.Init();
     night.Init();
-    int result = ImportNightColors(day, night, dffPath, nightDffPath, outputPath);
+    int result = Guarded(
+        8, [&] { return ImportNightColors(day, night, dffPath, nightDffPath, outputPath); });
     night.Release();
     day.Release();
     return result;
@@ -178,7 +193,8 @@ BRENNIX_API int BRENNIX_CALL EasyVertexColors(const char* dffPath, uint32_t dayC
                                               uint32_t nightColor, const char* outputPath) {
     DffModel model;
     model.Init();
-    int result = PaintColors(model, dffPath, dayColor, nightColor, outputPath);
+    int result =
+        Guarded(8, [&] { return PaintColors(model, dffPath, dayColor, nightColor, outputPath); });
     model.Release();
     return result;
 }

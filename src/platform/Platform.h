@@ -1,6 +1,9 @@
 // What the target operating system provides: the raw command line, the
 // directory search, the debugger channel and safe file replacement. Every
 // other subsystem is plain standard C++.
+//
+// No function here lets an exception out: a failure to get memory ends the
+// operation with its failure result, as any other failure does.
 #pragma once
 
 #include <cstdint>
@@ -13,24 +16,38 @@ namespace brennix::platform {
 // The process's raw command line: on Windows the line as typed; on POSIX the
 // program's file name (argv[0] after its last '/') followed by each argument,
 // each preceded by one space. The directory part is left out because a POSIX
-// path is full of '/', which the scanner treats as switches.
-std::string RawCommandLine(int argc, char** argv);
+// path is full of '/', which the scanner treats as switches. Empty when the
+// line cannot be had (out of memory).
+std::string RawCommandLine(int argc, char** argv) noexcept;
 
 struct DirectoryEntry {
     std::string name;
     bool isDirectory;
+    // A FIFO, device or socket once links are followed: no more a model file
+    // than a directory is.
+    bool isSpecial = false;
 };
 
 // Entries of the current directory whose names end in ".dff" (any case), in
 // the order the system search returns them (byte order of names on POSIX).
-// False when the search cannot start.
-bool FindModelFiles(std::vector<DirectoryEntry>* entries);
+// False, with no entries, when the search cannot start or fails part way.
+bool FindModelFiles(std::vector<DirectoryEntry>* entries) noexcept;
+
+// When no entry of the current directory is named `name` exactly, looks for
+// the entries whose names equal it with ASCII case ignored and sets *found to
+// the first of them in byte order. False when the exact name exists, nothing
+// matches or the search fails. Always false on Windows, whose file names
+// ignore case already.
+bool FindEntryIgnoringCase(const char* name, std::string* found) noexcept;
 
 // Sends one diagnostic line to the debugger channel (standard error on POSIX).
-void DebugOutput(const char* text);
+void DebugOutput(const char* text) noexcept;
 
-// Size of an open file, or false when it cannot be told.
-bool FileSize(std::FILE* file, uint64_t* size);
+// Opens a file for binary reading when the path names a regular file (links
+// followed) and sets *size to its size. Anything else (a directory, FIFO,
+// device or socket) gives null without a byte being read, and without
+// waiting for a FIFO's writer.
+std::FILE* OpenRegularFile(const char* path, uint64_t* size) noexcept;
 
 // A run of bytes to be written.
 struct Segment {
@@ -40,9 +57,10 @@ struct Segment {
 
 // Replaces the file at path with the segments' bytes, one after the other,
 // through a temporary file beside it and a rename, so the target is never
-// left partly written. Keeps an existing target's permission bits and writes
-// through a symbolic link. False when anything failed; the target is then
-// unchanged.
-bool ReplaceFile(const char* path, const Segment* segments, size_t count);
+// left partly written. The temporary file's name is short and of fixed
+// length, so any name the target may have still saves. Keeps an existing
+// target's permission bits and writes through a symbolic link. False when
+// anything failed; the target is then unchanged.
+bool ReplaceFile(const char* path, const Segment* segments, size_t count) noexcept;
 
 }  // namespace brennix::platform

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,69 +16,146 @@
 
 namespace brennix::platform {
 
-std::string RawCommandLine(int argc, char** argv) {
-    std::string line;
-    if (argc > 0 && argv[0] != nullptr) {
-        const char* name = std::strrchr(argv[0], '/');
-        line = name != nullptr ? name + 1 : argv[0];
-    }
-    for (int i = 1; i < argc; ++i) {
-        line += ' ';
-        line += argv[i];
-    }
-    return line;
+namespace {
+
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-static bool EndsWithDff(const std::string& name) {
+bool EndsWithDff(const char* name) {
     static const char kSuffix[] = ".dff";
-    if (name.size() < 4)
+    size_t length = std::strlen(name);
+    if (length < 4)
         return false;
     for (size_t i = 0; i < 4; ++i) {
-        char c = name[name.size() - 4 + i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != kSuffix[i])
+        if (LowerAscii(name[length - 4 + i]) != kSuffix[i])
             return false;
     }
     return true;
 }
 
-bool FindModelFiles(std::vector<DirectoryEntry>* entries) {
-    entries->clear();
-    DIR* dir = opendir(".");
-    if (dir == nullptr)
-        return false;
-    while (struct dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (!EndsWithDff(name))
-            continue;
-        struct stat info;
-        bool isDirectory = stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-        entries->push_back({name, isDirectory});
+bool EqualIgnoringCase(const char* a, const char* b) {
+    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+        if (LowerAscii(*a) != LowerAscii(*b))
+            return false;
     }
-    closedir(dir);
-    std::sort(entries->begin(), entries->end(),
-              [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
-    return !entries->empty();
+    return *a == *b;
 }
 
-void DebugOutput(const char* text) {
+// Closes a directory stream however the search ends.
+struct DirectoryStream {
+    DIR* dir = opendir(".");
+    ~DirectoryStream() {
+        if (dir != nullptr)
+            closedir(dir);
+    }
+};
+
+}  // namespace
+
+std::string RawCommandLine(int argc, char** argv) noexcept {
+    try {
+        std::string line;
+        if (argc > 0 && argv[0] != nullptr) {
+            const char* name = std::strrchr(argv[0], '/');
+            line = name != nullptr ? name + 1 : argv[0];
+        }
+        for (int i = 1; i < argc; ++i) {
+            line += ' ';
+            line += argv[i];
+        }
+        return line;
+    } catch (...) {
+        return std::string();
+    }
+}
+
+bool FindModelFiles(std::vector<DirectoryEntry>* entries) noexcept {
+    entries->clear();
+    try {
+        DirectoryStream stream;
+        if (stream.dir == nullptr)
+            return false;
+        while (struct dirent* entry = readdir(stream.dir)) {
+            if (!EndsWithDff(entry->d_name))
+                continue;
+            // Links are followed: what counts is what a load would open.
+            struct stat info;
+            bool known = stat(entry->d_name, &info) == 0;
+            bool isDirectory = known && S_ISDIR(info.st_mode);
+            bool isSpecial = known && !isDirectory && !S_ISREG(info.st_mode);
+            entries->push_back({entry->d_name, isDirectory, isSpecial});
+        }
+        std::sort(entries->begin(), entries->end(),
+                  [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+        return !entries->empty();
+    } catch (...) {
+        entries->clear();
+        return false;
+    }
+}
+
+bool FindEntryIgnoringCase(const char* name, std::string* found) noexcept {
+    if (name == nullptr || name[0] == '\0' || std::strchr(name, '/') != nullptr)
+        return false;
+    struct stat info;
+    if (lstat(name, &info) == 0 || errno != ENOENT)
+        return false;
+    try {
+        DirectoryStream stream;
+        if (stream.dir == nullptr)
+            return false;
+        bool matched = false;
+        while (struct dirent* entry = readdir(stream.dir)) {
+            // strcmp compares bytes as unsigned char: byte order.
+            if (EqualIgnoringCase(entry->d_name, name) &&
+                (!matched || std::strcmp(entry->d_name, found->c_str()) < 0)) {
+                *found = entry->d_name;
+                matched = true;
+            }
+        }
+        return matched;
+    } catch (...) {
+        return false;
+    }
+}
+
+void DebugOutput(const char* text) noexcept {
     std::fprintf(stderr, "%s\n", text);
     std::fflush(stderr);
 }
 
-bool FileSize(std::FILE* file, uint64_t* size) {
+std::FILE* OpenRegularFile(const char* path, uint64_t* size) noexcept {
+    // Devices are not even opened: opening some of them has effects of its
+    // own. The check is made again on the open file in case the path changed.
     struct stat info;
-    if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
-        return false;
+    if (path == nullptr || stat(path, &info) != 0 || !S_ISREG(info.st_mode))
+        return nullptr;
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    int flags = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0
+                    ? fcntl(fd, F_GETFL)
+                    : -1;
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) {
+        close(fd);
+        return nullptr;
     }
     *size = static_cast<uint64_t>(info.st_size);
-    return true;
+    return file;
 }
+
+namespace {
 
 // The file a path finally names: symbolic links are followed so that the
 // link itself is kept and the file it points to is replaced.
-static std::string ResolveLinks(const char* path) {
+std::string ResolveLinks(const char* path) {
     std::string current = path;
     for (int depth = 0; depth < 40; ++depth) {
         struct stat info;
@@ -91,14 +169,37 @@ static std::string ResolveLinks(const char* path) {
         if (target[0] != '/') {
             size_t slash = current.rfind('/');
             if (slash != std::string::npos)
-                target = current.substr(0, slash + 1) + target;
+                target.insert(0, current, 0, slash + 1);
         }
-        current = target;
+        current.swap(target);
     }
     return current;
 }
 
-static bool WriteAll(int fd, const uint8_t* data, uint32_t length) {
+// The temporary file's name: ".bnx", eight hex digits, ".tmp". Its length is
+// fixed and short, so that it fits wherever the target's name fits.
+constexpr size_t kTempNameLength = 16;
+
+void FormatTempName(char* out, uint32_t value) {
+    char name[kTempNameLength + 1];
+    std::snprintf(name, sizeof name, ".bnx%08x.tmp", static_cast<unsigned>(value));
+    std::memcpy(out, name, kTempNameLength);
+}
+
+// Differs between processes, between threads (their stacks lie apart) and
+// over time, so that concurrent saves into one folder seldom try the same
+// name; O_EXCL settles the rare clash.
+uint32_t TempNameSeed() {
+    int onThisStack = 0;
+    struct timespec now = {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    uint32_t seed = static_cast<uint32_t>(getpid()) * 0x9E3779B1u;
+    seed ^= static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&onThisStack) >> 4);
+    seed ^= static_cast<uint32_t>(now.tv_nsec);
+    return seed;
+}
+
+bool WriteAll(int fd, const uint8_t* data, uint32_t length) {
     uint32_t done = 0;
     while (done < length) {
         uint32_t piece = length - done > (1u << 20) ? (1u << 20) : length - done;
@@ -112,10 +213,24 @@ static bool WriteAll(int fd, const uint8_t* data, uint32_t length) {
     return true;
 }
 
-bool ReplaceFile(const char* path, const Segment* segments, size_t count) {
+}  // namespace
+
+bool ReplaceFile(const char* path, const Segment* segments, size_t count) noexcept {
     if (path == nullptr || path[0] == '\0')
         return false;
-    std::string target = ResolveLinks(path);
+    // Every allocation happens here, before anything is created.
+    std::string target;
+    std::string temp;
+    try {
+        target = ResolveLinks(path);
+        size_t slash = target.rfind('/');
+        size_t dirLength = slash == std::string::npos ? 0 : slash + 1;
+        temp.reserve(dirLength + kTempNameLength);
+        temp.assign(target, 0, dirLength);
+        temp.append(kTempNameLength, '.');
+    } catch (...) {
+        return false;
+    }
 
     struct stat existing;
     bool exists = stat(target.c_str(), &existing) == 0;
@@ -125,14 +240,11 @@ bool ReplaceFile(const char* path, const Segment* segments, size_t count) {
             return false;
     }
 
-    size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-
-    std::string temp;
+    char* name = &temp[temp.size() - kTempNameLength];
+    const uint32_t seed = TempNameSeed();
     int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = dir + "." + base + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(attempt);
+    for (uint32_t attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        FormatTempName(name, seed + attempt * 0x61C88647u);
         fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             return false;

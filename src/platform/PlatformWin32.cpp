@@ -17,49 +17,71 @@
 #include <io.h>
 #include <stdio.h>
 
+#include <cstring>
 #include <string>
 
 #include "platform/Platform.h"
 
 namespace brennix::platform {
 
-std::string RawCommandLine(int, char**) {
+std::string RawCommandLine(int, char**) noexcept {
     // The line exactly as the process was started with it, quotes included;
     // the C runtime's argument split would lose them.
-    const char* line = GetCommandLineA();
-    return line != nullptr ? std::string(line) : std::string();
+    try {
+        const char* line = GetCommandLineA();
+        return line != nullptr ? std::string(line) : std::string();
+    } catch (...) {
+        return std::string();
+    }
 }
 
-bool FindModelFiles(std::vector<DirectoryEntry>* entries) {
+bool FindModelFiles(std::vector<DirectoryEntry>* entries) noexcept {
     entries->clear();
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA("*.dff", &found);
     if (search == INVALID_HANDLE_VALUE)
         return false;
-    do {
-        entries->push_back(
-            {found.cFileName, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-    } while (FindNextFileA(search, &found));
+    bool ok = true;
+    try {
+        do {
+            const DWORD attributes = found.dwFileAttributes;
+            entries->push_back({found.cFileName, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                                (attributes & FILE_ATTRIBUTE_DEVICE) != 0});
+        } while (FindNextFileA(search, &found));
+    } catch (...) {
+        entries->clear();
+        ok = false;
+    }
     FindClose(search);
-    return true;
+    return ok;
 }
 
-void DebugOutput(const char* text) {
+bool FindEntryIgnoringCase(const char*, std::string*) noexcept {
+    return false;
+}
+
+void DebugOutput(const char* text) noexcept {
     OutputDebugStringA(text);
 }
 
-bool FileSize(std::FILE* file, uint64_t* size) {
+std::FILE* OpenRegularFile(const char* path, uint64_t* size) noexcept {
+    if (path == nullptr)
+        return nullptr;
+    // A directory does not open; a device or pipe opens without waiting and
+    // is turned away before a byte is read.
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr)
+        return nullptr;
     int fd = _fileno(file);
-    if (fd < 0)
-        return false;
-    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-    if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK)
-        return false;
+    HANDLE handle = fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     LARGE_INTEGER length;
-    if (!GetFileSizeEx(handle, &length) || length.QuadPart < 0)
-        return false;
+    if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
+        !GetFileSizeEx(handle, &length) || length.QuadPart < 0) {
+        std::fclose(file);
+        return nullptr;
+    }
     *size = static_cast<uint64_t>(length.QuadPart);
-    return true;
+    return file;
 }
 
 namespace {
@@ -100,46 +122,85 @@ bool WriteAll(HANDLE file, const uint8_t* data, uint32_t length) {
     return true;
 }
 
+// The longest path the ANSI file functions take, without its terminator.
+constexpr size_t kLongestPath = MAX_PATH - 1;
+
+// The temporary file's name: "~bnx" and eight hex digits.
+constexpr size_t kTempNameLength = 12;
+
+// Writes a temporary name of exactly n characters (1 to kTempNameLength):
+// "~bnx" and hex digits of value, or with less room "~" and fewer digits.
+void FormatTempName(char* out, size_t n, uint32_t value) {
+    static const char kDigits[] = "0123456789abcdef";
+    size_t prefix = n >= kTempNameLength ? 4 : n >= 2 ? 1 : 0;
+    std::memcpy(out, "~bnx", prefix);
+    for (size_t i = n; i > prefix; --i) {
+        out[i - 1] = kDigits[value & 15];
+        value >>= 4;
+    }
+}
+
 }  // namespace
 
-bool ReplaceFile(const char* path, const Segment* segments, size_t count) {
+bool ReplaceFile(const char* path, const Segment* segments, size_t count) noexcept {
     if (path == nullptr || path[0] == '\0')
         return false;
-    std::string target = path;
-
-    DWORD attributes = GetFileAttributesA(target.c_str());
-    bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (exists) {
-        target = ResolveLinks(target, attributes);
-        if (target != path) {
-            attributes = GetFileAttributesA(target.c_str());
-            exists = attributes != INVALID_FILE_ATTRIBUTES;
+    std::string target;
+    std::string temp;
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    bool exists = false;
+    size_t nameLength = kTempNameLength;
+    // Every allocation happens here, before anything is created.
+    try {
+        target = path;
+        attributes = GetFileAttributesA(target.c_str());
+        exists = attributes != INVALID_FILE_ATTRIBUTES;
+        if (exists) {
+            target = ResolveLinks(target, attributes);
+            if (target != path) {
+                attributes = GetFileAttributesA(target.c_str());
+                exists = attributes != INVALID_FILE_ATTRIBUTES;
+            }
         }
-    }
-    if (!exists) {
-        // Anything but a missing file (a bad name, no access) is left to fail
-        // at creation; a missing directory fails there too.
-        DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        if (!exists) {
+            // Anything but a missing file (a bad name, no access) is left to
+            // fail at creation; a missing directory fails there too.
+            DWORD error = GetLastError();
+            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+                return false;
+        } else if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
             return false;
-    } else if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+        }
+
+        // The temporary file lives in the target's directory so that the
+        // final move stays on one volume and replaces the target in one step.
+        size_t cut = target.find_last_of("\\/:");
+        size_t dirLength = cut == std::string::npos ? 0 : cut + 1;
+        // Where the target's full path fits the ANSI limit, the temporary
+        // path must fit it too: its name then takes no more room than is
+        // left, which is at least the length of the target's own name. A
+        // relative path counts with the current directory before it.
+        const size_t baseLength = target.size() - dirLength;
+        size_t fullLength = target.size();
+        const DWORD needed = GetFullPathNameA(target.c_str(), 0, nullptr, nullptr);
+        if (needed > 0 && needed - 1 >= baseLength)
+            fullLength = needed - 1;
+        const size_t fullDirLength = fullLength - baseLength;
+        if (fullLength <= kLongestPath && fullDirLength + nameLength > kLongestPath)
+            nameLength = fullDirLength < kLongestPath ? kLongestPath - fullDirLength : 1;
+        temp.reserve(dirLength + nameLength);
+        temp.assign(target, 0, dirLength);
+        temp.append(nameLength, '~');
+    } catch (...) {
         return false;
     }
 
-    // The temporary file lives in the target's directory so that the final
-    // move stays on one volume and replaces the target in one step.
-    size_t cut = target.find_last_of("\\/:");
-    std::string dir = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
-
-    std::string temp;
+    char* name = &temp[temp.size() - nameLength];
+    const uint32_t seed = (GetCurrentProcessId() * 0x9E3779B1u) ^
+                          (GetCurrentThreadId() * 0x85EBCA6Bu) ^ GetTickCount();
     HANDLE file = INVALID_HANDLE_VALUE;
-    const DWORD pid = GetCurrentProcessId();
-    const DWORD tick = GetTickCount();
-    for (unsigned attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        char name[64];
-        snprintf(name, sizeof name, "~bnx%lx_%lx_%u.tmp", static_cast<unsigned long>(pid),
-                 static_cast<unsigned long>(tick), attempt);
-        temp = dir + name;
+    for (uint32_t attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        FormatTempName(name, nameLength, seed + attempt * 0x61C88647u);
         file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {

@@ -166,16 +166,16 @@ uint32_t ByteBuffer::LoadFile(const char* path) {
     atEnd = 0;
     failed = 0;
 
-    std::FILE* file = std::fopen(path, "rb");
+    // Only a regular file is read: a FIFO could keep the load waiting, a
+    // device could feed it for ever.
+    uint64_t expected = 0;
+    std::FILE* file = platform::OpenRegularFile(path, &expected);
     if (file == nullptr)
         return 0;
-
-    // Learn the size first so that the whole file takes one allocation; a
-    // file that grows while it is read still loads completely.
-    uint64_t expected = 0;
-    if (!platform::FileSize(file, &expected))
-        expected = 0;
-    if (expected >= UINT32_MAX) {
+    // The size is learnt first so that the whole file takes one allocation;
+    // a file that grows while it is read still loads completely. The length
+    // is 32 bits, so 4 GiB - 1 bytes is the most a buffer holds.
+    if (expected > UINT32_MAX) {
         std::fclose(file);
         return 0;
     }

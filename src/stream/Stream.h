@@ -58,8 +58,10 @@ struct ByteBuffer {
     bool TakeOwnership();
 
     // Reads a whole file into an owned block. Returns the new length (an empty
-    // file loads as one zero byte, length 1), or 0 when the file cannot be
-    // opened, read completely, or held (4 GiB or more).
+    // file loads as one zero byte, length 1), or 0 when the path is not a
+    // regular file once links are followed (nothing is read then), or the
+    // file cannot be opened, read completely, or held (4 GiB or more; 4 GiB
+    // - 1 bytes is the most a buffer holds).
     uint32_t LoadFile(const char* path);
     // Writes all bytes to an open stream in 1024-byte pieces. Returns the
     // length, or 0 when a write failed.

@@ -2,6 +2,7 @@
 // with one message on standard output, and releases everything it created.
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "col/ColModel.h"
@@ -184,11 +185,18 @@ void RunBatchMode() {
     std::vector<platform::DirectoryEntry> entries;
     if (platform::FindModelFiles(&entries)) {
         for (const platform::DirectoryEntry& entry : entries) {
-            if (entry.isDirectory)
+            // Directories, FIFOs and devices are no model files.
+            if (entry.isDirectory || entry.isSpecial)
                 continue;
             char colName[kNameBufferSize] = {};
             ReplaceExtension(entry.name.c_str(), colName, "col");
-            AppendCollisionInPlace(entry.name.c_str(), colName);
+            // The models are found whatever the case of their names; so is
+            // their collision file where names keep case.
+            std::string otherCase;
+            const char* colPath = colName;
+            if (platform::FindEntryIgnoringCase(colName, &otherCase))
+                colPath = otherCase.c_str();
+            AppendCollisionInPlace(entry.name.c_str(), colPath);
             ++counter;
         }
     }

@@ -1,6 +1,10 @@
 // Attaching a collision file to a model: the append mode (-a) with a named
 // output, and the process-all mode (-p) that rewrites every model of the
 // working directory in place.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -165,12 +169,15 @@ TEST_F(AppendModeTest, WritesTheKeptChildrenInFixedOrder) {
     EXPECT_EQ(Get("out3.dff"), WithCollision(noFrames, col));
 }
 
-TEST_F(AppendModeTest, AttachesAnEmptyCollisionFileAsOneZeroByte) {
-    const ClumpSpec model = MakeCanonicalModel();
-    Put("a.dff", model);
+TEST_F(AppendModeTest, RefusesCollisionFilesThatAreEmptyOrNotCollisionFiles) {
+    Put("a.dff", MakeCanonicalModel());
     Put("empty.col", Bytes{});
-    EXPECT_EQ(Run({"-a", "-d", "a.dff", "-c", "empty.col", "-o", "out.dff"}).out, kAppended);
-    EXPECT_EQ(Get("out.dff"), WithCollision(model, Bytes{0}));
+    Put("text.col", Bytes{'C', 'O', 'L', '5', 0, 0, 0, 0});
+    const Tree before = Snapshot();
+    for (const char* col : {"empty.col", "text.col"}) {
+        EXPECT_EQ(Run({"-a", "-d", "a.dff", "-c", col, "-o", "out.dff"}).out, AttachError(col, -2));
+    }
+    EXPECT_EQ(Snapshot(), before);
 }
 
 TEST_F(AppendModeTest, ReportsAttachFailuresAndWritesNothing) {
@@ -244,6 +251,53 @@ TEST_F(AppendModeTest, LeavesEveryFileUnchangedWhenTheSaveFails) {
     EXPECT_EQ(Run({"-a", "-d", "nostruct.dff", "-c", "a.col", "-o", "old.dff"}).out,
               SaveError("old.dff"));
     EXPECT_EQ(Snapshot(), before) << DescribeDifference(before, Snapshot());
+}
+
+TEST_F(AppendModeTest, SavesUnderTheLongestNameTheSystemAllows) {
+    const ClumpSpec model = MakeCanonicalModel();
+    const Bytes col = MakeCol3File();
+    Put("a.dff", model);
+    Put("a.col", col);
+    std::string output;  // as the program is given it
+    std::string stored;  // the same file below the scratch directory
+    size_t folders = 0;
+    if (TargetsWindows()) {
+        // A short name in a deep folder, given as a full path of MAX_PATH - 1
+        // characters: Wine's drive Z: is the POSIX root.
+        output = "Z:" + dir_.string() + "/";
+        std::replace(output.begin(), output.end(), '/', '\\');
+        ASSERT_LT(output.size() + 2 + 5, 259u);
+        while (output.size() + 5 < 259) {
+            const size_t left = 259 - 5 - output.size();
+            const size_t n = left > 62 ? 61 : left;  // a folder's name and a backslash
+            output += std::string(n - 1, 'd') + "\\";
+            stored += std::string(n - 1, 'd') + "/";
+            MakeDir(stored);
+            ++folders;
+        }
+        output += "a.dff";
+        stored += "a.dff";
+        ASSERT_EQ(output.size(), 259u);
+    } else {
+        const long longest = pathconf(dir_.c_str(), _PC_NAME_MAX);
+        ASSERT_GT(longest, 8);
+        output = stored = std::string(static_cast<size_t>(longest) - 4, 'x') + ".dff";
+    }
+
+    // A new file under that name, then the same file replaced.
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(Run({"-a", "-d", "a.dff", "-c", "a.col", "-o", output}).out, kAppended);
+        EXPECT_EQ(Get(stored), WithCollision(model, col));
+    }
+    if (!TargetsWindows()) {
+        // Rewritten in place by the process-all mode.
+        Put(stored, model);
+        Put(stored.substr(0, stored.size() - 4) + ".col", col);
+        EXPECT_EQ(Run({"-p"}).out, "[info] Processed 2 files");
+        EXPECT_EQ(Get(stored), WithCollision(model, col));
+    }
+    // No temporary file is left behind.
+    EXPECT_EQ(Snapshot().size(), TargetsWindows() ? 3 + folders : 4);
 }
 
 class ProcessAllTest : public ProgramTest {};
@@ -330,6 +384,54 @@ TEST_F(ProcessAllTest, ReportsEachFailingModelAndCountsItToo) {
                                    AlreadyHasError("has.dff") + AttachError("noext.col", -1) +
                                    "[info] Processed 5 files");
     EXPECT_EQ(Snapshot(), With(before, "ok.dff", WithCollision(ok, col)));
+}
+
+TEST_F(ProcessAllTest, PassesOverEntriesThatAreNotFilesUncounted) {
+    if (TargetsWindows())
+        GTEST_SKIP() << "FIFOs and device links are POSIX matters";
+    const ClumpSpec model = MakeCanonicalModel();
+    const Bytes col = MakeCol3File();
+    Put("ok.dff", model);
+    Put("ok.col", col);
+    ASSERT_EQ(mkfifo((dir_ / "fifo.dff").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("fifo.dff", (dir_ / "fifolink.dff").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/zero", (dir_ / "zero.dff").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/null", (dir_ / "null.dff").c_str()), 0);
+
+    // Neither waits for the FIFO's writer nor reads the devices.
+    const RunResult result = RunProgram(dir_, {"-p"}, "", 20);
+    EXPECT_EQ(result.problem, "") << result.err;
+    EXPECT_EQ(result.out, "[info] Processed 1 files");
+    EXPECT_EQ(Get("ok.dff"), WithCollision(model, col));
+}
+
+TEST_F(ProcessAllTest, FindsTheCollisionFileWhateverTheCaseOfItsName) {
+    if (TargetsWindows())
+        GTEST_SKIP() << "Windows finds names in any case by itself";
+    const ClumpSpec model = MakeCanonicalModel();
+    const Bytes col = MakeCol3File();
+    Bytes other = col;
+    other.back() ^= 0xFF;
+    Put("HOUSE.DFF", model);
+    Put("HOUSE.COL", col);
+    // Several names match: the first in byte order is used.
+    Put("Mixed.dff", model);
+    Put("mixed.COL", col);
+    Put("MIXED.col", other);
+    // The exact name comes first.
+    Put("exact.dff", model);
+    Put("exact.col", col);
+    Put("EXACT.COL", other);
+    // Messages name the file actually used.
+    Put("dir.dff", model);
+    MakeDir("DIR.COL");
+    Tree expected = Snapshot();
+    expected["HOUSE.DFF"] = WithCollision(model, col);
+    expected["Mixed.dff"] = WithCollision(model, other);
+    expected["exact.dff"] = WithCollision(model, col);
+
+    EXPECT_EQ(Run({"-p"}).out, AttachError("DIR.COL", -2) + "[info] Processed 4 files");
+    EXPECT_EQ(Snapshot(), expected) << DescribeDifference(expected, Snapshot());
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Operations that cannot get the memory they need fail cleanly and leave
-// their records as they were. Each case runs in a child process whose address
+// their records as they were. Most cases run in a child process whose address
 // space is capped a little above what it already uses, so that every large
-// allocation made after the cap fails.
+// allocation made after the cap fails. The small allocations of standard
+// strings and vectors are failed one at a time through this program's own
+// operator new instead.
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <sys/resource.h>
@@ -9,11 +11,70 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <new>
 
 #include "UnitHelpers.h"
 #include "col/ColModel.h"
+#include "platform/Platform.h"
+
+namespace {
+
+long gAllocationsUntilFailure = -1;  // < 0: none fails
+bool gAllocationFailed = false;
+
+void* Allocate(std::size_t size) noexcept {
+    if (gAllocationsUntilFailure == 0) {
+        gAllocationsUntilFailure = -1;
+        gAllocationFailed = true;
+        return nullptr;
+    }
+    if (gAllocationsUntilFailure > 0)
+        --gAllocationsUntilFailure;
+    return std::malloc(size > 0 ? size : 1);
+}
+
+void* AllocateOrThrow(std::size_t size) {
+    void* block = Allocate(size);
+    if (block == nullptr)
+        throw std::bad_alloc();
+    return block;
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return AllocateOrThrow(size);
+}
+void* operator new[](std::size_t size) {
+    return AllocateOrThrow(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, const std::nothrow_t&) noexcept {
+    std::free(block);
+}
+void operator delete[](void* block, const std::nothrow_t&) noexcept {
+    std::free(block);
+}
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define BRENNIX_NO_ADDRESS_LIMIT 1
@@ -150,7 +211,9 @@ TEST_F(OutOfMemoryTest, AttachAndSaveWriteNothing) {
     ScopedModel model;
     ASSERT_EQ(model->Load(path_.c_str()), 1);
     const std::string col = dir_.Path("big.col");
-    ASSERT_TRUE(WriteFile(col, Bytes(8u << 20, 0x5A)));
+    Bytes big(8u << 20, 0x5A);
+    std::memcpy(big.data(), "COL3", 4);  // a collision file by its first bytes
+    ASSERT_TRUE(WriteFile(col, big));
     const uint32_t extensionSize = model->clumpExtension->size;
     EXPECT_TRUE(RunWithHeadroom(kHeadroom, [&] {
         return model->AttachCollisionFile(col.c_str()) == -2 &&
@@ -178,6 +241,127 @@ TEST_F(OutOfMemoryTest, GeneratorsFail) {
     ByteBuffer out;
     EXPECT_TRUE(RunWithHeadroom(kHeadroom, [&] { return !col.BuildFile(out, "yolt"); }));
     out.Release();
+}
+
+// ---------------------------------------------------------------------------
+// One allocation at a time
+
+// Makes the allocation n allocations from now fail (0: the very next one).
+void FailAllocation(long n) {
+    gAllocationFailed = false;
+    gAllocationsUntilFailure = n;
+}
+
+// Ends the injection; true when an allocation was failed.
+bool StopFailing() {
+    gAllocationsUntilFailure = -1;
+    return gAllocationFailed;
+}
+
+TEST(AllocationFailureTest, AttachAndSaveEndCleanlyWhereverMemoryRunsOut) {
+    TempDir dir;
+    ASSERT_TRUE(dir.Ok());
+    const std::string in = dir.Path("in.dff");
+    const std::string col = dir.Path("a.col");
+    const std::string target = dir.Path("target.dff");
+    // Saved through a link, so that the link is resolved too.
+    const std::string link = dir.Path("link.dff");
+    ASSERT_TRUE(WriteFile(in, BuildModel(MakeCanonicalModel())));
+    ASSERT_TRUE(WriteFile(col, MakeCol3File()));
+    ASSERT_EQ(symlink("target.dff", link.c_str()), 0);
+    const Bytes old = {1, 2, 3};
+    Bytes expected;
+    {
+        ScopedModel model;
+        ASSERT_EQ(model->Load(in.c_str()), 1);
+        ASSERT_EQ(model->AttachCollisionFile(col.c_str()), 1);
+        ASSERT_GT(model->Save(target.c_str()), 0);
+        expected = ReadFile(target);
+    }
+    ASSERT_TRUE(WriteFile(target, old));
+    const std::vector<std::string> names = dir.Names();
+
+    long failures = 0;
+    for (bool failed = true; failed; ++failures) {
+        SCOPED_TRACE(failures);
+        ScopedModel model;
+        ASSERT_EQ(model->Load(in.c_str()), 1);
+        FailAllocation(failures);
+        const bool saved =
+            model->AttachCollisionFile(col.c_str()) > 0 && model->Save(link.c_str()) > 0;
+        failed = StopFailing();
+        EXPECT_TRUE(saved || failed);
+        EXPECT_EQ(ReadFile(target), saved ? expected : old);
+        EXPECT_EQ(dir.Names(), names);
+        ASSERT_TRUE(WriteFile(target, old));
+    }
+    EXPECT_GT(failures, 2) << "the save should need memory of its own";
+}
+
+TEST(AllocationFailureTest, PlatformCallsGiveTheirFailureResultInsteadOfThrowing) {
+    TempDir dir;
+    ASSERT_TRUE(dir.Ok());
+    // Names long enough to need memory of their own.
+    for (const char* name :
+         {"second model.dff", "First Of Two Models.DFF", "First Of Two Models.COL", "notes.txt"})
+        ASSERT_TRUE(WriteFile(dir.Path(name), Bytes{1}));
+    char program[] = "/usr/bin/brennix";
+    char mode[] = "-p";
+    char path[] = "-dFirst Of Two Models.DFF";
+    char* argv[] = {program, mode, path, nullptr};
+    const std::string line = "brennix -p -dFirst Of Two Models.DFF";
+    const std::string colName = "First Of Two Models.COL";
+
+    enum Outcome { kComplete, kFailed, kWrong };
+    const struct {
+        const char* name;
+        std::function<Outcome()> call;
+    } kCalls[] = {
+        {"RawCommandLine",
+         [&] {
+             const std::string got = platform::RawCommandLine(3, argv);
+             return got == line ? kComplete : got.empty() ? kFailed : kWrong;
+         }},
+        {"FindModelFiles",
+         [&] {
+             std::vector<platform::DirectoryEntry> entries;
+             const bool found = platform::FindModelFiles(&entries);
+             if (!found)
+                 return entries.empty() ? kFailed : kWrong;
+             return entries.size() == 2 && entries[0].name == "First Of Two Models.DFF" &&
+                            entries[1].name == "second model.dff"
+                        ? kComplete
+                        : kWrong;
+         }},
+        {"FindEntryIgnoringCase",
+         [&] {
+             std::string found;
+             if (!platform::FindEntryIgnoringCase("First Of Two Models.col", &found))
+                 return kFailed;
+             return found == colName ? kComplete : kWrong;
+         }},
+    };
+
+    char* oldDirectory = getcwd(nullptr, 0);
+    ASSERT_NE(oldDirectory, nullptr);
+    ASSERT_EQ(chdir(dir.Root().c_str()), 0);
+    for (const auto& c : kCalls) {
+        SCOPED_TRACE(c.name);
+        long failures = 0;
+        for (bool failed = true; failed; ++failures) {
+            FailAllocation(failures);
+            const Outcome outcome = c.call();
+            failed = StopFailing();
+            if (failed) {
+                EXPECT_NE(outcome, kWrong) << "allocation " << failures;
+            } else {
+                EXPECT_EQ(outcome, kComplete);
+            }
+        }
+        EXPECT_GT(failures, 1);
+    }
+    EXPECT_EQ(chdir(oldDirectory), 0);
+    std::free(oldDirectory);
 }
 
 }  // namespace

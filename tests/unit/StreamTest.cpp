@@ -241,6 +241,103 @@ TEST_F(ByteBufferFile, LoadFailsForMissingFilesAndUnreadablePaths) {
     EXPECT_EQ(directory.buffer.LoadFile(dir.Root().c_str()), 0u);
 }
 
+TEST_F(ByteBufferFile, LoadRefusesWhatIsNotARegularFileWithoutReadingIt) {
+    ASSERT_EQ(mkfifo(dir.Path("fifo.dff").c_str(), 0644), 0);
+    ASSERT_EQ(mkdir(dir.Path("sub").c_str(), 0755), 0);
+    ASSERT_TRUE(WriteFile(dir.Path("real.bin"), Sequence(7)));
+    const struct {
+        const char* name;
+        const char* linkTo;  // null: the entry itself
+        uint32_t loaded;
+    } kCases[] = {
+        {"fifo.dff", nullptr, 0},     {"fifolink.dff", "fifo.dff", 0},
+        {"zero.dff", "/dev/zero", 0}, {"null.dff", "/dev/null", 0},
+        {"sub", nullptr, 0},          {"sublink", "sub", 0},
+        {"real.lnk", "real.bin", 7},
+    };
+    // A load that waits on the FIFO or reads /dev/zero for ever ends the run.
+    alarm(30);
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        if (c.linkTo != nullptr) {
+            ASSERT_EQ(symlink(c.linkTo, dir.Path(c.name).c_str()), 0);
+        }
+        ScopedBuffer scoped;
+        EXPECT_EQ(scoped.buffer.LoadFile(dir.Path(c.name).c_str()), c.loaded);
+        EXPECT_EQ(scoped.buffer.length, c.loaded);
+    }
+    alarm(0);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Bytes of memory the system can still give, from /proc/meminfo.
+uint64_t MemoryAvailable() {
+    std::FILE* file = std::fopen("/proc/meminfo", "r");
+    unsigned long long kib = 0;
+    char line[256];
+    while (file != nullptr && std::fgets(line, sizeof line, file) != nullptr) {
+        if (std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1)
+            break;
+    }
+    if (file != nullptr)
+        std::fclose(file);
+    return static_cast<uint64_t>(kib) * 1024;
+}
+
+// A file of `size` bytes that takes no room on disk, its last byte 0x5A.
+bool MakeSparseFile(const std::string& path, uint64_t size) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const uint8_t last = 0x5A;
+    bool ok = ftruncate(fileno(file), static_cast<off_t>(size)) == 0 &&
+              pwrite(fileno(file), &last, 1, static_cast<off_t>(size - 1)) == 1;
+    struct stat info;
+    ok = ok && fstat(fileno(file), &info) == 0 && info.st_blocks < 1024 * 1024;
+    std::fclose(file);
+    if (!ok)
+        std::remove(path.c_str());
+    return ok;
+}
+
+TEST_F(ByteBufferFile, LoadTakesFilesUpToWhatA32BitLengthHolds) {
+    constexpr uint64_t k4GiB = uint64_t{1} << 32;
+    const std::string path = dir.Path("huge.bin");
+    for (uint64_t size : {k4GiB, k4GiB + 1}) {
+        SCOPED_TRACE(size);
+        if (!MakeSparseFile(path, size)) {
+            GTEST_SKIP() << "no sparse files here";
+        }
+        ScopedBuffer scoped;
+        EXPECT_EQ(scoped.buffer.LoadFile(path.c_str()), 0u);
+        EXPECT_EQ(scoped.buffer.data, nullptr);
+    }
+    if (kSanitized) {
+        GTEST_SKIP() << "4 GiB of memory is too much under a sanitizer";
+    }
+    if (MemoryAvailable() < k4GiB + (uint64_t{2} << 30)) {
+        GTEST_SKIP() << "not enough free memory for a 4 GiB buffer";
+    }
+    ASSERT_TRUE(MakeSparseFile(path, k4GiB - 1));
+    ScopedBuffer scoped;
+    ASSERT_EQ(scoped.buffer.LoadFile(path.c_str()), UINT32_MAX);
+    EXPECT_EQ(scoped.buffer.length, UINT32_MAX);
+    EXPECT_EQ(scoped.buffer.data[0], 0);
+    EXPECT_EQ(scoped.buffer.data[UINT32_MAX - 1], 0x5A);
+}
+
 TEST_F(ByteBufferFile, WriteToStreamWritesEveryPieceAndReportsFailure) {
     Bytes bytes = Sequence(2500, 7);
     ScopedBuffer scoped;
@@ -326,6 +423,23 @@ TEST_F(ByteBufferFile, SaveCutShortByAWriteErrorKeepsTheTargetByteForByte) {
     EXPECT_EQ(result, 0u);
     EXPECT_EQ(ReadFile(path), before);
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"target.bin"});
+}
+
+TEST_F(ByteBufferFile, SavesUnderAnyNameTheSystemAllows) {
+    const long longest = pathconf(dir.Root().c_str(), _PC_NAME_MAX);
+    ASSERT_GT(longest, 16);
+    ScopedBuffer scoped;
+    scoped.buffer = OwnedBuffer(Sequence(40));
+    for (size_t length : {size_t{1}, size_t(longest - 19), size_t(longest)}) {
+        SCOPED_TRACE(length);
+        const std::string name(length, 'n');
+        for (int round = 0; round < 2; ++round) {  // a new file, then a replaced one
+            EXPECT_EQ(scoped.buffer.SaveFile(dir.Path(name).c_str()), 40u);
+            EXPECT_EQ(ReadFile(dir.Path(name)), Sequence(40));
+        }
+        EXPECT_EQ(dir.Names(), std::vector<std::string>{name});
+        std::remove(dir.Path(name).c_str());
+    }
 }
 
 mode_t ModeOf(const std::string& path) {
