@@ -383,9 +383,11 @@ void RebuildAndCheck(DffModel& model, const std::vector<uint8_t>& night,
         brennix::DestroyChunk(chunk);
     }
 
-    const bool buildable = model.clumpStruct != nullptr && Complete(model.uvAnimDictionary) &&
-                           Complete(model.frameList) && Complete(model.atomic) &&
-                           Complete(model.clumpExtension);
+    // A clump Struct cut short inside the clump is refused like any other
+    // kept chunk: its atomic count would be made up of missing bytes.
+    const bool buildable = Complete(model.clumpStruct) && model.clumpStruct != nullptr &&
+                           Complete(model.uvAnimDictionary) && Complete(model.frameList) &&
+                           Complete(model.atomic) && Complete(model.clumpExtension);
     ByteBuffer out;
     const bool built = model.BuildFile(out);
     FUZZ_CHECK(built == buildable);

@@ -43,5 +43,9 @@ void AddInputOptions(CLI::App& command, InputOptions& options);
 
 void AddColCommand(CLI::App& app, CommandContext& context);
 void AddInfoCommand(CLI::App& app, CommandContext& context);
+void AddAttachCommand(CLI::App& app, CommandContext& context);
+void AddExtractCommand(CLI::App& app, CommandContext& context);
+void AddPaintCommand(CLI::App& app, CommandContext& context);
+void AddNightCommand(CLI::App& app, CommandContext& context);
 
 }  // namespace brennix::cli

@@ -35,6 +35,10 @@ int RunCommands(int argc, char** argv) {
         CommandContext context;
         AddColCommand(app, context);
         AddInfoCommand(app, context);
+        AddAttachCommand(app, context);
+        AddExtractCommand(app, context);
+        AddPaintCommand(app, context);
+        AddNightCommand(app, context);
         // Set after the subcommands, which would otherwise inherit it.
         app.footer(
             "Without a command word the classic switches apply, e.g. brennix -i -d MODEL.dff");

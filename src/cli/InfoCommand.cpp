@@ -1,15 +1,410 @@
-// brennix info: lists each model file that the inputs expand to.
+// brennix info: what each model holds, as short aligned text for people or
+// as one JSON document per model (docs/info-json.md).
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <nlohmann/json.hpp>
 
-#include "cli/Command.h"
+#include "cli/ModelCommands.h"
+#include "col/ColInfo.h"
+#include "dff/DffModel.h"
 
 namespace brennix::cli {
 
 namespace {
 
-struct InfoRequest {
-    InputOptions inputs;
+// Keys in the documented order, not sorted.
+using json = nlohmann::ordered_json;
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// Names come from the file: control bytes are shown as '?'.
+std::string Printable(const std::string& text) {
+    std::string shown = text;
+    for (char& c : shown) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            c = '?';
+    }
+    return shown;
+}
+
+std::string TextureName(const uint8_t (&bytes)[32]) {
+    size_t n = 0;
+    while (n < sizeof bytes && bytes[n] != 0)
+        ++n;
+    return std::string(reinterpret_cast<const char*>(bytes), n);
+}
+
+const char* ChunkName(uint32_t type) {
+    switch (type) {
+        case kTypeStruct:
+            return "struct";
+        case kTypeExtension:
+            return "extension";
+        case 0x05:
+            return "camera";
+        case kTypeFrameList:
+            return "frame list";
+        case 0x12:
+            return "light";
+        case kTypeAtomic:
+            return "atomic";
+        case kTypeGeometryList:
+            return "geometry list";
+        default:
+            return nullptr;
+    }
+}
+
+const char* PlaceName(ExtensionPlace place) {
+    switch (place) {
+        case ExtensionPlace::kInside:
+            return "inside";
+        case ExtensionPlace::kAfterClump:
+            return "after clump";
+        case ExtensionPlace::kNone:
+            break;
+    }
+    return "none";
+}
+
+// What a model holds, gathered once for both forms of the report.
+struct Bounds {
+    bool hasBox = false;
+    float min[3] = {0, 0, 0};
+    float max[3] = {0, 0, 0};
 };
+
+Bounds BoxOf(const Geometry& g) {
+    Bounds b;
+    if (g.positions == nullptr || g.vertexCount <= 0)
+        return b;
+    b.hasBox = true;
+    for (int k = 0; k < 3; ++k)
+        b.min[k] = b.max[k] = g.positions[k];
+    for (int32_t i = 1; i < g.vertexCount; ++i) {
+        for (int k = 0; k < 3; ++k) {
+            const float v = g.positions[3 * static_cast<size_t>(i) + k];
+            b.min[k] = std::fmin(b.min[k], v);
+            b.max[k] = std::fmax(b.max[k], v);
+        }
+    }
+    return b;
+}
+
+bool HasSkin(const Geometry& g) {
+    return g.vertexBoneIndices != nullptr;
+}
+
+uint32_t UvSets(const Geometry& g) {
+    return (g.formatFlags & kFormatTexCoords) ? g.texCoordSets : 0;
+}
+
+// A float as the shortest decimal that reads back as the same float (so
+// 0.1f is 0.1, not 0.100000001490116); non-finite numbers have no JSON form
+// and are written as null.
+json Float(float value) {
+    if (!std::isfinite(value))
+        return nullptr;
+    char text[32];
+    for (int digits = 6; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value)
+            break;
+    }
+    return std::strtod(text, nullptr);
+}
+
+json Vector3(const float* v) {
+    return json::array({Float(v[0]), Float(v[1]), Float(v[2])});
+}
+
+json CollisionJson(const WholeModel& m, const ChunkPlace& entry, size_t position) {
+    json c = {{"id", entry.type}, {"size", entry.size}, {"position", position}};
+    ColSummary summary;
+    ColSummaryResult result =
+        ReadColSummary(m.file.data + entry.PayloadOffset(), entry.present, &summary);
+    if (result == ColSummaryResult::kOk) {
+        c["col"] = {{"version", summary.version},
+                    {"name", summary.name},
+                    {"spheres", summary.spheres},
+                    {"boxes", summary.boxes},
+                    {"faces", summary.faces},
+                    {"vertices", summary.vertices},
+                    {"verticesFromFaces", summary.verticesFromFaces}};
+    } else {
+        c["col"] = nullptr;
+        c["colError"] = ColSummaryResultText(result);
+    }
+    return c;
+}
+
+json GeometryJson(const GeometryEntry& entry) {
+    const Geometry& g = entry.geometry;
+    json materials = json::array();
+    for (uint32_t i = 0; i < g.materials.count; ++i) {
+        const Material* material = g.materials.At(i);
+        if (material == nullptr)
+            continue;
+        const uint32_t colour = material->structWords[1];
+        json textures = json::array();
+        const uint32_t declared = material->structWords[3];
+        for (uint32_t t = 0; t < declared && t < 2; ++t)
+            textures.push_back(TextureName(material->textures[t].textureName));
+        materials.push_back(
+            {{"colour", {colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF, colour >> 24}},
+             {"textures", textures}});
+    }
+    Bounds box = BoxOf(g);
+    json j = {
+        {"ok", entry.ok},
+        {"vertices", g.vertexCount},
+        {"triangles", g.triangleCount},
+        {"morphTargets", g.morphTargetCount},
+        {"format",
+         {{"flags", (static_cast<uint32_t>(g.formatHigh) << 16) | g.formatFlags},
+          {"prelit", (g.formatFlags & kFormatPrelit) != 0},
+          {"uvSets", UvSets(g)},
+          {"normals", (g.formatFlags & kFormatNormals) != 0},
+          {"positions", g.hasPositions != 0},
+          {"lit", (g.formatFlags & kFormatLight) != 0}}},
+        {"nightColours", g.hasNight != 0},
+        {"skin", nullptr},
+        {"binMesh", nullptr},
+        {"materials", materials},
+        {"bounds",
+         {{"centre", Vector3(g.boundingSphere)},
+          {"radius", Float(g.boundingSphere[3])},
+          {"min", box.hasBox ? Vector3(box.min) : json(nullptr)},
+          {"max", box.hasBox ? Vector3(box.max) : json(nullptr)}}},
+    };
+    if (HasSkin(g))
+        j["skin"] = {{"bones", g.boneCount},
+                     {"usedBones", g.usedBoneCount},
+                     {"weightsPerVertex", g.maxWeightsPerVertex}};
+    if (g.hasBinMesh)
+        j["binMesh"] = {{"meshes", g.meshCount},
+                        {"type", g.binMeshFlags == 1 ? "triangle strip" : "triangle list"},
+                        {"indices", g.meshIndexTotal}};
+    return j;
+}
+
+std::string JsonReport(const WholeModel& m, const std::string& path) {
+    json doc;
+    doc["file"] = path;
+    doc["ok"] = m.Ok();
+    doc["size"] = m.fileLength;
+    if (m.hasClump) {
+        StampVersion v = DecodeStamp(m.clump.stamp);
+        char version[32];
+        FormatVersion(v.version, version, sizeof version);
+        doc["version"] = {{"stamp", m.clump.stamp},
+                          {"version", version},
+                          {"build", v.hasBuild ? json(v.build) : json(nullptr)}};
+        json children = json::array();
+        for (const ChunkPlace& child : m.children)
+            children.push_back(child.type);
+        doc["clump"] = {
+            {"size", m.clump.size}, {"atomicCount", m.atomicCountInStruct}, {"children", children}};
+    } else {
+        doc["version"] = nullptr;
+        doc["clump"] = nullptr;
+    }
+    doc["uvAnimDictionary"] =
+        m.hasUvAnimDictionary ? json{{"size", m.uvAnimDictionary.size}} : json(nullptr);
+    doc["trailingBytes"] = m.trailingBytes;
+
+    json frames = json::array();
+    for (const FrameInfo& frame : m.frames)
+        frames.push_back(
+            {{"name", frame.hasName ? json(frame.name) : json(nullptr)}, {"parent", frame.parent}});
+    doc["frames"] = frames;
+    json atomics = json::array();
+    for (const AtomicInfo& atomic : m.atomics)
+        atomics.push_back({{"frame", atomic.frameIndex}, {"geometry", atomic.geometryIndex}});
+    doc["atomics"] = atomics;
+    json geometries = json::array();
+    for (const GeometryEntry& entry : m.geometries)
+        geometries.push_back(GeometryJson(entry));
+    doc["geometries"] = geometries;
+
+    json entries = json::array();
+    json collisions = json::array();
+    for (size_t i = 0; i < m.extensionEntries.size(); ++i) {
+        const ChunkPlace& entry = m.extensionEntries[i];
+        entries.push_back({{"type", entry.type}, {"size", entry.size}});
+        if (IsCollisionEntryType(entry.type))
+            collisions.push_back(CollisionJson(m, entry, i));
+    }
+    doc["extension"] = {{"place", PlaceName(m.extensionPlace)}, {"entries", entries}};
+    doc["collisions"] = collisions;
+
+    json errors = json::array();
+    for (const ModelProblem& p : m.problems)
+        errors.push_back(
+            {{"step", p.step}, {"code", p.code}, {"detail", p.detail}, {"message", p.message}});
+    doc["errors"] = errors;
+    // Names are bytes from the file: invalid UTF-8 is replaced, not refused.
+    return doc.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+// ---------------------------------------------------------------------------
+// Text
+
+class TextReport {
+public:
+    void Line(const std::string& label, const std::string& text) {
+        out_ += "  ";
+        out_ += label;
+        out_.append(label.size() < kLabelWidth ? kLabelWidth - label.size() : 1, ' ');
+        out_ += text;
+        out_ += '\n';
+    }
+    void More(const std::string& text) { Line("", text); }
+    std::string& Out() { return out_; }
+
+private:
+    static constexpr size_t kLabelWidth = 13;
+    std::string out_;
+};
+
+std::string CountOf(uint64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+void GeometryText(TextReport& r, size_t index, const GeometryEntry& entry) {
+    const Geometry& g = entry.geometry;
+    std::string head = CountOf(static_cast<uint64_t>(g.vertexCount > 0 ? g.vertexCount : 0),
+                               "vertex", "vertices") +
+                       ", " +
+                       CountOf(static_cast<uint64_t>(g.triangleCount > 0 ? g.triangleCount : 0),
+                               "triangle", "triangles");
+    std::string format;
+    auto add = [&format](const std::string& word) {
+        format += format.empty() ? "" : ", ";
+        format += word;
+    };
+    if (g.formatFlags & kFormatPrelit)
+        add("day colours");
+    if (UvSets(g) > 0)
+        add(CountOf(UvSets(g), "uv set", "uv sets"));
+    if (g.formatFlags & kFormatNormals)
+        add("normals");
+    if (g.formatFlags & kFormatLight)
+        add("lit");
+    if (g.hasNight)
+        add("night colours");
+    r.Line("geometry " + std::to_string(index),
+           head + (format.empty() ? "" : "; " + format) + (entry.ok ? "" : " (not read whole)"));
+    if (HasSkin(g))
+        r.More("skin: " + CountOf(g.boneCount, "bone", "bones") + ", " +
+               std::to_string(g.maxWeightsPerVertex) + " weights per vertex");
+    if (g.hasBinMesh)
+        r.More("bin mesh: " + CountOf(g.meshCount, "mesh", "meshes") + ", " +
+               (g.binMeshFlags == 1 ? "triangle strip" : "triangle list") + ", " +
+               CountOf(g.meshIndexTotal, "index", "indices"));
+    for (uint32_t i = 0; i < g.materials.count; ++i) {
+        const Material* material = g.materials.At(i);
+        if (material == nullptr)
+            continue;
+        const uint32_t c = material->structWords[1];
+        std::string text = "material " + std::to_string(i) + ": colour " +
+                           std::to_string(c & 0xFF) + "," + std::to_string((c >> 8) & 0xFF) + "," +
+                           std::to_string((c >> 16) & 0xFF) + "," + std::to_string(c >> 24);
+        for (uint32_t t = 0; t < material->structWords[3] && t < 2; ++t)
+            text += ", texture " + Printable(TextureName(material->textures[t].textureName));
+        r.More(text);
+    }
+    const float* s = g.boundingSphere;
+    std::string bounds = "bounds: centre (" + Number(s[0]) + ", " + Number(s[1]) + ", " +
+                         Number(s[2]) + "), radius " + Number(s[3]);
+    Bounds box = BoxOf(g);
+    if (box.hasBox)
+        bounds += "; box (" + Number(box.min[0]) + ", " + Number(box.min[1]) + ", " +
+                  Number(box.min[2]) + ") to (" + Number(box.max[0]) + ", " + Number(box.max[1]) +
+                  ", " + Number(box.max[2]) + ")";
+    r.More(bounds);
+}
+
+std::string TextReportOf(const WholeModel& m, const std::string& path) {
+    TextReport r;
+    r.Out() = path + "\n";
+    if (m.hasClump) {
+        StampVersion v = DecodeStamp(m.clump.stamp);
+        char version[32];
+        FormatVersion(v.version, version, sizeof version);
+        r.Line("version", std::string(version) + " (stamp " + Hex(m.clump.stamp) + "), " +
+                              CountOf(m.fileLength, "byte", "bytes"));
+        std::string children;
+        for (const ChunkPlace& child : m.children) {
+            const char* name = ChunkName(child.type);
+            children += (children.empty() ? "" : ", ") + std::string(name ? name : "") +
+                        (name ? "" : Hex(child.type));
+        }
+        r.Line("clump", CountOf(m.children.size(), "child", "children") +
+                            (children.empty() ? "" : ": " + children));
+    }
+    if (m.hasUvAnimDictionary)
+        r.Line("uv anim", "dictionary of " + CountOf(m.uvAnimDictionary.size, "byte", "bytes"));
+    if (m.hasClump) {
+        std::string names;
+        for (const FrameInfo& frame : m.frames)
+            names += (names.empty() ? "" : ", ") +
+                     (frame.hasName ? Printable(frame.name) : std::string("(no name)"));
+        r.Line("frames", std::to_string(m.frames.size()) + (names.empty() ? "" : ": " + names));
+    }
+    for (size_t i = 0; i < m.atomics.size(); ++i)
+        r.Line("atomic " + std::to_string(i), "frame " + std::to_string(m.atomics[i].frameIndex) +
+                                                  ", geometry " +
+                                                  std::to_string(m.atomics[i].geometryIndex));
+    for (size_t i = 0; i < m.geometries.size(); ++i)
+        GeometryText(r, i, m.geometries[i]);
+    if (m.extensionPlace != ExtensionPlace::kNone)
+        r.Line("extension",
+               std::string(m.extensionPlace == ExtensionPlace::kInside ? "in the clump"
+                                                                       : "after the clump") +
+                   ", " + CountOf(m.extensionEntries.size(), "entry", "entries"));
+    if (m.trailingBytes > 0)
+        r.Line("after clump", CountOf(m.trailingBytes, "byte", "bytes"));
+    for (const ChunkPlace& entry : m.extensionEntries) {
+        if (!IsCollisionEntryType(entry.type))
+            continue;
+        std::string text = Hex(entry.type) + ", " + CountOf(entry.size, "byte", "bytes") + ": ";
+        ColSummary c;
+        ColSummaryResult result =
+            ReadColSummary(m.file.data + entry.PayloadOffset(), entry.present, &c);
+        if (result == ColSummaryResult::kOk) {
+            text += (c.version == 1 ? std::string("COLL") : "COL" + std::to_string(c.version)) +
+                    " \"" + Printable(c.name) + "\", " + CountOf(c.spheres, "sphere", "spheres") +
+                    ", " + CountOf(c.boxes, "box", "boxes") + ", " +
+                    CountOf(c.faces, "face", "faces") + ", " +
+                    CountOf(c.vertices, "vertex", "vertices");
+        } else {
+            text += ColSummaryResultText(result);
+        }
+        r.Line("collision", text);
+    }
+    for (const ModelProblem& p : m.problems) {
+        std::string text = p.step + ": " + p.message + " (" + std::to_string(p.code);
+        if (p.detail != 0)
+            text += ", detail " + Hex(p.detail);
+        r.Line("error", text + ")");
+    }
+    return r.Out();
+}
 
 int RunInfo(const InfoRequest& request) {
     std::vector<InputFile> files = ExpandInputs(request.inputs.paths, request.inputs.recursive);
@@ -18,23 +413,43 @@ int RunInfo(const InfoRequest& request) {
     settings.jobs = request.inputs.jobs;
     BatchResult result = RunBatch(
         files,
-        [](size_t, const std::string& path) {
-            FileOutcome outcome;
-            outcome.out = path + "\n";
-            outcome.ok = true;
-            return outcome;
-        },
+        [&request](size_t, const std::string& path) { return DescribeModelFile(request, path); },
         settings);
-    PrintSummary(result, "listed");
+    PrintSummary(result, "read");
     return result.ExitCode();
 }
 
 }  // namespace
 
+FileOutcome DescribeModelFile(const InfoRequest& request, const std::string& path) {
+    FileOutcome outcome;
+    WholeModel model;
+    if (model.Load(path.c_str()) < 0) {
+        outcome.reason = "cannot read the file";
+        return outcome;
+    }
+    outcome.out = request.json ? JsonReport(model, path) : TextReportOf(model, path);
+    outcome.ok = model.Ok();
+    if (!outcome.ok) {
+        if (model.problems.empty()) {
+            outcome.reason = "out of memory";
+        } else {
+            const ModelProblem& first = model.problems.front();
+            outcome.reason =
+                first.step + ": " + first.message + " (" + std::to_string(first.code) + ")";
+            if (model.problems.size() > 1)
+                outcome.reason +=
+                    " and " + CountOf(model.problems.size() - 1, "more problem", "more problems");
+        }
+    }
+    return outcome;
+}
+
 void AddInfoCommand(CLI::App& app, CommandContext& context) {
     auto request = std::make_shared<InfoRequest>();
-    CLI::App* command = app.add_subcommand("info", "Describe each model");
+    CLI::App* command = app.add_subcommand("info", "Describe what each model holds");
     AddInputOptions(*command, request->inputs);
+    command->add_flag("--json", request->json, "One JSON document per model, one a line");
     command->callback(
         [request, &context] { context.run = [request] { return RunInfo(*request); }; });
 }

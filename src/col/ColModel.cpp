@@ -25,6 +25,7 @@ constexpr uint32_t kFaceGroupBytes = 28;
 constexpr uint32_t kFaceBytes = 8;
 constexpr uint32_t kVertexBytes = 6;
 constexpr uint32_t kNameBytes = 20;
+constexpr uint32_t kStandardNameBytes = 21;
 
 void StoreFloats(uint8_t* out, const float* values, int n) {
     for (int i = 0; i < n; ++i)
@@ -113,7 +114,8 @@ void ColModel::Release() {
     faceGroupCount = 0;
 }
 
-bool ColModel::BuildFile(ByteBuffer& out, const char* modelName) {
+bool ColModel::BuildFile(ByteBuffer& out, const char* modelName, ColConvention convention) {
+    const bool standard = convention == ColConvention::kStandard;
     out.Reset();
     // The header's counts are 16 bits wide: a model they cannot describe is
     // not written rather than written with a header that disagrees.
@@ -128,12 +130,19 @@ bool ColModel::BuildFile(ByteBuffer& out, const char* modelName) {
     if (total > UINT32_MAX || !out.Reserve(static_cast<uint32_t>(total)))
         return false;
 
-    std::memset(header.name, 0, kNameBytes);
+    // The classic name leaves bytes 28 and 29 alone; the standard one may use
+    // byte 28 too, keeping byte 29 as the terminator.
+    const size_t nameBytes = standard ? kStandardNameBytes : kNameBytes;
+    std::memset(header.name, 0, nameBytes);
     if (modelName != nullptr) {
         size_t n = std::strlen(modelName);
-        std::memcpy(header.name, modelName, n < kNameBytes ? n : kNameBytes);
+        std::memcpy(header.name, modelName, n < nameBytes ? n : nameBytes);
     }
-    header.size = kColHeaderSize - 4;
+    if (standard && (spheres.count > 0 || boxes.count > 0 || faceCount > 0))
+        header.flags |= kColFlagNotEmpty;
+    // The size counts from the end of the size field (standard) or from the
+    // end of the fourcc (classic).
+    header.size = standard ? kColHeaderSize - 8 : kColHeaderSize - 4;
     uint8_t encoded[kColHeaderSize];
     EncodeColHeader(header, encoded);
     out.Append(encoded, kColHeaderSize);
@@ -196,9 +205,9 @@ bool ColModel::BuildFile(ByteBuffer& out, const char* modelName) {
     return true;
 }
 
-int32_t ColModel::WriteFile(const char* path, const char* modelName) {
+int32_t ColModel::WriteFile(const char* path, const char* modelName, ColConvention convention) {
     ByteBuffer out;
-    if (!BuildFile(out, modelName))
+    if (!BuildFile(out, modelName, convention))
         return 0;
     uint32_t written = out.SaveFile(path);
     out.Release();
@@ -306,6 +315,15 @@ int32_t ColModel::GenerateMesh(const Geometry& geometry) {
     vertices = newVertices;
     vertexCount = vertexTotal;
     return 1;
+}
+
+bool LooksLikeColFile(const uint8_t* bytes, uint32_t length) {
+    if (bytes == nullptr || length < 4)
+        return false;
+    if (bytes[0] != 'C' || bytes[1] != 'O' || bytes[2] != 'L')
+        return false;
+    const uint8_t version = bytes[3];
+    return version == 'L' || version == '2' || version == '3' || version == '4';
 }
 
 }  // namespace brennix

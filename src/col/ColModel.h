@@ -10,7 +10,19 @@
 namespace brennix {
 
 constexpr uint32_t kColHeaderSize = 120;
+constexpr uint32_t kColFlagNotEmpty = 2;
 constexpr uint32_t kColFlagFaceGroups = 8;
+
+// How the writer fills in the header.
+enum class ColConvention {
+    // As the classic generators always wrote it: size = file length - 4, a
+    // name of at most 20 bytes, no "not empty" flag.
+    kClassic,
+    // As other readers and writers of the format expect: size = file length
+    // - 8, a name of at most 21 bytes (byte 29 stays zero), and flag 2 when a
+    // sphere, box or face is written.
+    kStandard,
+};
 
 struct ColSurface {
     uint8_t material;
@@ -47,18 +59,18 @@ struct ColVertex {
 // little-endian; its on-disk positions are given beside each field.
 struct ColHeader {
     char fourcc[4];         // 0: "COL3"
-    uint32_t size;          // 4: file length minus 4
+    uint32_t size;          // 4: file length minus 4 (classic) or 8
     char name[22];          // 8: 20 name bytes, then two zero bytes
     int16_t modelId;        // 30: -1
     float boundsMin[3];     // 32
     float boundsMax[3];     // 44
-    float sphereCentre[3];  // 56: always zero
+    float sphereCentre[3];  // 56: zero from the classic generators
     float sphereRadius;     // 68
     uint16_t sphereCount;   // 72
     uint16_t boxCount;      // 74
     uint16_t faceCount;     // 76
     uint16_t padding0;      // 78
-    uint32_t flags;         // 80: 8 when face groups are written
+    uint32_t flags;         // 80: 8 with face groups; 2 when not empty (standard)
     uint32_t sphereOffset;  // 84: section start minus 4, or 0
     uint32_t boxOffset;     // 88
     uint32_t unused92;      // 92
@@ -93,9 +105,11 @@ struct ColModel {
     // Builds the file image in memory and saves it. Returns the file length,
     // or 0 when the model cannot be described by the header (a count above
     // 65535), memory ran out or the file could not be written.
-    int32_t WriteFile(const char* path, const char* modelName);
+    int32_t WriteFile(const char* path, const char* modelName,
+                      ColConvention convention = ColConvention::kClassic);
     // Builds the file image into out (fresh buffer). False as for WriteFile.
-    bool BuildFile(ByteBuffer& out, const char* modelName);
+    bool BuildFile(ByteBuffer& out, const char* modelName,
+                   ColConvention convention = ColConvention::kClassic);
 
     // Bounds and radius only. Always 1.
     int32_t GenerateEmpty(const Geometry& geometry);
@@ -108,6 +122,10 @@ struct ColModel {
     // number), or memory ran out.
     int32_t GenerateMesh(const Geometry& geometry);
 };
+
+// Whether bytes begin like a collision file: "COL" and then 'L', '2', '3' or
+// '4'. Nothing else of the file is examined.
+bool LooksLikeColFile(const uint8_t* bytes, uint32_t length);
 
 // Fills min and max with the geometry's bounds, starting from +-100000.
 // Returns 0 when the geometry has no positions (start values kept), else 1.

@@ -185,8 +185,10 @@ RunResult RunProgram(const fs::path& workDir, const std::vector<std::string>& ar
     } else if (WIFSIGNALED(status)) {
         result.problem = "ended by signal " + std::to_string(WTERMSIG(status));
     }
-    if (!launcher.empty())
+    if (!launcher.empty()) {
         result.out = StripCarriageReturns(result.out);
+        result.err = StripCarriageReturns(result.err);
+    }
     return result;
 }
 

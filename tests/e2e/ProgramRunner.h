@@ -25,8 +25,8 @@ struct RunResult {
     // Standard output byte for byte. Under a launcher, a '\r' before '\n' is
     // removed, since a Windows program writes text-mode line breaks.
     std::string out;
-    // Standard error, kept only for failure messages: a launcher may print
-    // its own notices there.
+    // Standard error, '\r' removed as for standard output. A launcher may
+    // print its own notices there, so tests look for lines in it.
     std::string err;
     // The exit status, or -1 when the program did not exit normally.
     int exitStatus = -1;

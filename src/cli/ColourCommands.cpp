@@ -1,0 +1,324 @@
+// brennix paint and brennix night: the colour jobs on model files.
+//
+// A model the classic loader takes (one atomic, a Geometry List of one
+// geometry) goes the classic way, so its output is byte for byte what the
+// classic jobs write. Any other model has every geometry rebuilt in place,
+// with every other clump child kept in its order.
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <system_error>
+
+#include "cli/ModelCommands.h"
+#include "dff/DffModel.h"
+#include "dff/WholeModelWrite.h"
+
+namespace brennix::cli {
+
+namespace {
+
+// A classic model released however the job ends.
+struct ClassicModel {
+    DffModel model;
+    ClassicModel() { model.Init(); }
+    ~ClassicModel() { model.Release(); }
+    ClassicModel(const ClassicModel&) = delete;
+    ClassicModel& operator=(const ClassicModel&) = delete;
+};
+
+enum class Road { kClassic, kWhole, kRefused };
+
+// The first problem of a model in words, or the classic loader's reason.
+std::string ProblemText(const WholeModel& whole, uint32_t classicCode) {
+    if (!whole.problems.empty())
+        return whole.problems.front().step + ": " + whole.problems.front().message;
+    return ErrorCodeName(classicCode);
+}
+
+// Loads a model both ways from one read of the file and picks its road:
+// classic when the classic loader reads one geometry; whole when it refuses
+// only because of a second atomic or a geometry count other than 1 and every
+// geometry reads whole. `whole` views nothing of `classic`.
+Road ChooseRoad(const std::string& path, ClassicModel& classic, WholeModel& whole,
+                std::string* why) {
+    DffModel& m = classic.model;
+    const int32_t loaded = m.Load(path.c_str());
+    if (loaded < 0) {
+        *why = "cannot read " + path;
+        return Road::kRefused;
+    }
+    if (!whole.Parse(m.fileBuffer.data, m.fileBuffer.length)) {
+        *why = "out of memory";
+        return Road::kRefused;
+    }
+    bool several = false;
+    if (loaded > 0) {
+        if (m.ReadGeometryList() > 0) {
+            if (m.FirstGeometry() != nullptr)
+                return Road::kClassic;
+            *why = "the model holds no readable geometry";
+            return Road::kRefused;
+        }
+        if (m.geometryList == nullptr) {
+            *why = "the model has no Geometry List";
+            return Road::kRefused;
+        }
+        several = m.errorCode == kErrorGeometryCount;
+    } else {
+        several = m.errorCode == kErrorSecondAtomic;
+    }
+    if (!several) {
+        *why = ProblemText(whole, m.errorCode);
+        return Road::kRefused;
+    }
+    for (const ModelProblem& problem : whole.problems) {
+        if (problem.step == "file" || problem.step == "clump" ||
+            problem.step.compare(0, 8, "geometry") == 0) {
+            *why = problem.step + ": " + problem.message;
+            return Road::kRefused;
+        }
+    }
+    if (whole.geometries.empty()) {
+        *why = "the model holds no readable geometry";
+        return Road::kRefused;
+    }
+    return Road::kWhole;
+}
+
+// The file the classic jobs write for a changed model.
+bool BuildClassic(DffModel& model, std::vector<uint8_t>* out, std::string* why) {
+    if (!model.RebuildGeometryList()) {
+        *why = "the geometry list cannot be rebuilt";
+        return false;
+    }
+    ByteBuffer file;
+    if (!model.BuildFile(file)) {
+        *why = "the model cannot be written (a chunk of it is cut short)";
+        return false;
+    }
+    try {
+        out->assign(file.data, file.data + file.length);
+    } catch (...) {
+        file.Reset();
+        throw;
+    }
+    file.Reset();
+    return true;
+}
+
+// What each written geometry must read back with.
+struct Expected {
+    const Geometry* geometry;
+    bool day;
+};
+
+std::function<bool(const WholeModel&, std::string*)> ColoursCheck(std::vector<Expected> expected) {
+    return [expected](const WholeModel& after, std::string* why) {
+        for (size_t i = 0; i < expected.size(); ++i) {
+            const Geometry& g = *expected[i].geometry;
+            if (!ColoursReadBack(after, i, expected[i].day ? g.prelitColors : nullptr,
+                                 g.nightColors, g.vertexCount)) {
+                *why = "the written model would not read back with the new colours of geometry " +
+                       std::to_string(i);
+                return false;
+            }
+        }
+        return true;
+    };
+}
+
+FileOutcome Failed(const std::string& reason) {
+    FileOutcome outcome;
+    outcome.reason = reason;
+    return outcome;
+}
+
+int RunPaint(PaintRequest request) {
+    // The validator has accepted both already.
+    ParseColour(request.dayText, request.day);
+    ParseColour(request.nightText, request.night);
+    std::vector<InputFile> files = ExpandInputs(request.inputs.paths, request.inputs.recursive);
+    if (!CheckWriteTarget(request.target, files.size()))
+        return kExitUsage;
+    BatchSettings settings;
+    settings.command = "paint";
+    settings.jobs = request.inputs.jobs;
+    BatchResult result = RunBatch(
+        files,
+        [&request](size_t, const std::string& path) { return PaintModelFile(request, path); },
+        settings);
+    PrintSummary(result, "written");
+    return result.ExitCode();
+}
+
+int RunNight(const NightRequest& request) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(request.model, ec)) {
+        PrintError("night takes one model file, not a folder: " + request.model);
+        return kExitUsage;
+    }
+    if (!CheckWriteTarget(request.target, 1))
+        return kExitUsage;
+    std::vector<InputFile> files = ExpandInputs({request.model}, false);
+    BatchSettings settings;
+    settings.command = "night";
+    settings.jobs = 1;
+    BatchResult result = RunBatch(
+        files,
+        [&request](size_t, const std::string& path) { return ImportNightFile(request, path); },
+        settings);
+    PrintSummary(result, "written");
+    return result.ExitCode();
+}
+
+CLI::Validator ColourValidator() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            uint8_t colour[4];
+            return ParseColour(text, colour) ? std::string()
+                                             : "a colour is #RRGGBB or R,G,B (0 to 255 each)";
+        },
+        "COLOUR");
+}
+
+}  // namespace
+
+FileOutcome PaintModelFile(const PaintRequest& request, const std::string& path) {
+    ClassicModel classic;
+    WholeModel whole;
+    std::string why;
+    const Road road = ChooseRoad(path, classic, whole, &why);
+    if (road == Road::kRefused)
+        return Failed(why);
+    std::vector<uint8_t> bytes;
+    std::vector<Expected> expected;
+    if (road == Road::kClassic) {
+        Geometry* geometry = classic.model.FirstGeometry();
+        if (!geometry->SetUniformColors(request.day, request.night))
+            return Failed("out of memory");
+        if (!BuildClassic(classic.model, &bytes, &why))
+            return Failed(why);
+        expected.push_back({geometry, true});
+    } else {
+        for (GeometryEntry& entry : whole.geometries) {
+            if (!entry.geometry.SetUniformColors(request.day, request.night))
+                return Failed("out of memory");
+            expected.push_back({&entry.geometry, true});
+        }
+        if (!WriteModelWithGeometries(whole, &bytes, &why))
+            return Failed(why);
+    }
+    if (!WriteModelReadBack(TargetPath(request.target, path), bytes.data(), bytes.size(), whole,
+                            ColoursCheck(expected), &why))
+        return Failed(why);
+    FileOutcome outcome;
+    outcome.ok = true;
+    return outcome;
+}
+
+FileOutcome ImportNightFile(const NightRequest& request, const std::string& path) {
+    ClassicModel classic;
+    WholeModel whole;
+    ClassicModel nightClassic;
+    WholeModel night;
+    std::string why;
+    const Road road = ChooseRoad(path, classic, whole, &why);
+    if (road == Road::kRefused)
+        return Failed(why);
+    const Road nightRoad = ChooseRoad(request.from, nightClassic, night, &why);
+    if (nightRoad == Road::kRefused)
+        return Failed("the night model: " + why);
+
+    std::vector<uint8_t> bytes;
+    std::vector<Expected> expected;
+    if (road == Road::kClassic && nightRoad == Road::kClassic) {
+        Geometry* target = classic.model.FirstGeometry();
+        const Geometry* source = nightClassic.model.FirstGeometry();
+        if (target->vertexCount != source->vertexCount)
+            return Failed("the model has " + std::to_string(target->vertexCount) +
+                          " vertices and the night model " + std::to_string(source->vertexCount));
+        if (!target->ImportNightColors(*source))
+            return Failed(source->hasPrelit ? "out of memory"
+                                            : "the night model has no day colours");
+        if (!BuildClassic(classic.model, &bytes, &why))
+            return Failed(why);
+        expected.push_back({target, false});
+    } else {
+        // Either model may have gone the classic way alone; both are read
+        // whole, so the pairs come from the whole readings.
+        for (WholeModel* m : {&whole, &night}) {
+            if (m->geometries.empty() || std::any_of(m->geometries.begin(), m->geometries.end(),
+                                                     [](const GeometryEntry& e) { return !e.ok; }))
+                return Failed(std::string(m == &whole ? "the model" : "the night model") +
+                              ": a geometry cannot be read");
+        }
+        if (whole.geometries.size() != night.geometries.size())
+            return Failed("the model holds " + std::to_string(whole.geometries.size()) +
+                          " geometries and the night model " +
+                          std::to_string(night.geometries.size()));
+        for (size_t i = 0; i < whole.geometries.size(); ++i) {
+            Geometry& target = whole.geometries[i].geometry;
+            const Geometry& source = night.geometries[i].geometry;
+            const std::string which = "geometry " + std::to_string(i);
+            if (target.vertexCount != source.vertexCount)
+                return Failed(which + " has " + std::to_string(target.vertexCount) +
+                              " vertices and the night model's " +
+                              std::to_string(source.vertexCount));
+            if (!source.hasPrelit)
+                return Failed(which + " of the night model has no day colours");
+        }
+        for (size_t i = 0; i < whole.geometries.size(); ++i) {
+            Geometry& target = whole.geometries[i].geometry;
+            if (!target.ImportNightColors(night.geometries[i].geometry))
+                return Failed("out of memory");
+            expected.push_back({&target, false});
+        }
+        if (!WriteModelWithGeometries(whole, &bytes, &why))
+            return Failed(why);
+    }
+    if (!WriteModelReadBack(TargetPath(request.target, path), bytes.data(), bytes.size(), whole,
+                            ColoursCheck(expected), &why))
+        return Failed(why);
+    FileOutcome outcome;
+    outcome.ok = true;
+    return outcome;
+}
+
+void AddPaintCommand(CLI::App& app, CommandContext& context) {
+    auto request = std::make_shared<PaintRequest>();
+    CLI::App* command =
+        app.add_subcommand("paint", "Paint every vertex with one day and one night colour");
+    AddInputOptions(*command, request->inputs);
+    command->add_option("--day", request->dayText, "The day colour: #RRGGBB or R,G,B")
+        ->required()
+        ->type_name("COLOUR")
+        ->check(ColourValidator());
+    command->add_option("--night", request->nightText, "The night colour: #RRGGBB or R,G,B")
+        ->required()
+        ->type_name("COLOUR")
+        ->check(ColourValidator());
+    AddWriteOptions(*command, request->target);
+    command->callback(
+        [request, &context] { context.run = [request] { return RunPaint(*request); }; });
+}
+
+void AddNightCommand(CLI::App& app, CommandContext& context) {
+    auto request = std::make_shared<NightRequest>();
+    CLI::App* command =
+        app.add_subcommand("night", "Take a second model's day colours as a model's night colours");
+    command->add_option("model", request->model, "The model that takes night colours")
+        ->required()
+        ->type_name("MODEL");
+    command
+        ->add_option("--from", request->from,
+                     "The night model: the same model, its day colours lit for the night")
+        ->required()
+        ->type_name("NIGHT_MODEL")
+        ->check(CLI::ExistingFile);
+    AddWriteOptions(*command, request->target);
+    command->callback(
+        [request, &context] { context.run = [request] { return RunNight(*request); }; });
+}
+
+}  // namespace brennix::cli

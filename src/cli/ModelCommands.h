@@ -1,0 +1,113 @@
+// The commands that read and change model files (info, attach, extract,
+// paint, night): their request records, and the work each does on one file.
+//
+// Each per-file function takes a plain request record and a model's path and
+// returns its FileOutcome; it prints nothing and touches nothing shared, so
+// it runs on any worker and can be called directly (from a benchmark, say).
+// A function that writes reads every input whole first, builds the new file
+// in memory, reads it back, and only then replaces the output atomically.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli/Batch.h"
+#include "cli/Command.h"
+#include "col/ColGenerate.h"
+#include "dff/WholeModel.h"
+
+namespace brennix::cli {
+
+// Where a command that changes models writes them: to one named output, or
+// over each model itself.
+struct WriteTarget {
+    std::string output;  // -o: the output of the one model
+    bool inPlace = false;
+};
+
+// Declares -o/--output OUT and --in-place, which exclude each other.
+void AddWriteOptions(CLI::App& command, WriteTarget& target);
+// The checks CLI11 cannot make: one of -o and --in-place is given, and -o
+// comes with one model only. Prints the problem; false means a usage error.
+bool CheckWriteTarget(const WriteTarget& target, size_t modelCount);
+// Where the model at `path` is written.
+const std::string& TargetPath(const WriteTarget& target, const std::string& path);
+
+// ---------------------------------------------------------------------------
+
+struct InfoRequest {
+    InputOptions inputs;
+    bool json = false;  // one JSON document per model (JSON Lines)
+};
+// The report on one model for standard output. Fails when the file cannot be
+// read, or when it holds problems (the report, with them, is still given).
+FileOutcome DescribeModelFile(const InfoRequest& request, const std::string& path);
+
+struct AttachRequest {
+    InputOptions inputs;
+    std::string col;                // -c: one file for every model; else X.col beside each
+    std::vector<uint8_t> colBytes;  // the -c file, read by RunAttach before any model
+    bool generate = false;          // make each model's collision instead, as `col` does
+    ColRequest generator;           // how, when generating
+    bool replace = false;           // remove every collision entry first
+    bool vehicle = false;           // write the entry as a vehicle's
+    WriteTarget target;
+};
+FileOutcome AttachModelFile(const AttachRequest& request, const std::string& path);
+
+struct ExtractRequest {
+    InputOptions inputs;
+    std::string output;  // -o: the one model's collision file
+    std::string outDir;  // else X.col in this folder, or beside each model
+};
+FileOutcome ExtractModelFile(const ExtractRequest& request, const std::string& path);
+
+struct PaintRequest {
+    InputOptions inputs;
+    std::string dayText;  // as given; RunPaint parses them into the records
+    std::string nightText;
+    uint8_t day[4] = {0, 0, 0, 255};  // RGBA
+    uint8_t night[4] = {0, 0, 0, 255};
+    WriteTarget target;
+};
+FileOutcome PaintModelFile(const PaintRequest& request, const std::string& path);
+
+struct NightRequest {
+    std::string model;
+    std::string from;  // the model whose day colours become the night colours
+    WriteTarget target;
+};
+FileOutcome ImportNightFile(const NightRequest& request, const std::string& path);
+
+// ---------------------------------------------------------------------------
+// Helpers shared by the commands.
+
+// A colour as "#RRGGBB" or "R,G,B" (each 0 to 255), into RGBA with alpha 255.
+bool ParseColour(const std::string& text, uint8_t out[4]);
+
+// Reads a whole regular file of less than 4 GiB. False with `why` set.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* why);
+
+// The checks a collision file passes before it is attached: it is not empty
+// and begins with "COLL", "COL2", "COL3" or "COL4". Its size field is not
+// looked at. False with `why` set.
+bool CheckColFile(const std::vector<uint8_t>& bytes, std::string* why);
+
+// The collision file beside a model: X.col for X.dff by exact name, else the
+// one entry of that folder equal to it with ASCII case ignored (the first in
+// byte order when several are). The exact name when neither exists.
+std::string ColFileBeside(const std::string& modelPath);
+
+// Writes the `length` bytes at `bytes`, a changed model, to `path` once they read back at least as
+// well as `before`, the model they were made from (ReadsBackAsWell), and
+// `check`, when given, accepts what was read back. False with `why` set;
+// nothing is written then.
+bool WriteModelReadBack(const std::string& path, const uint8_t* bytes, size_t length,
+                        const WholeModel& before,
+                        const std::function<bool(const WholeModel&, std::string*)>& check,
+                        std::string* why);
+
+}  // namespace brennix::cli

@@ -1,0 +1,749 @@
+#include "col/ColGenerate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "stream/Endian.h"
+
+namespace brennix {
+
+namespace {
+
+constexpr float kCoordinateMin = -256.0f;
+constexpr float kCoordinateEnd = 256.0f;  // not included
+const char* const kAxisNames[3] = {"x", "y", "z"};
+
+// The shortest text that reads back as the same float.
+std::string FormatValue(float value) {
+    if (std::isnan(value))
+        return "nan";
+    if (std::isinf(value))
+        return value > 0 ? "inf" : "-inf";
+    char text[32];
+    for (int digits = 6; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value)
+            break;
+    }
+    return text;
+}
+
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string Trim(const std::string& text) {
+    const char* space = " \t\r\f\v";
+    size_t first = text.find_first_not_of(space);
+    if (first == std::string::npos)
+        return "";
+    size_t last = text.find_last_not_of(space);
+    return text.substr(first, last - first + 1);
+}
+
+// Coordinates in 1/128 units, truncated toward zero as the classic mesh
+// generator does. The value must lie in -256 .. 256 (end excluded).
+int16_t Quantise(float value) {
+    return static_cast<int16_t>(std::trunc(value * 128.0f));
+}
+
+uint64_t VertexKey(const ColVertex& v) {
+    return static_cast<uint64_t>(static_cast<uint16_t>(v.x)) |
+           (static_cast<uint64_t>(static_cast<uint16_t>(v.y)) << 16) |
+           (static_cast<uint64_t>(static_cast<uint16_t>(v.z)) << 32);
+}
+
+// Maps quantised positions (48-bit keys) to merged vertex indices below
+// kMaxColVertices: open addressing over a power-of-two table of 8-byte slots,
+// kept at most half full. A slot packs the key and the index; all ones, which
+// would need index 65535, marks an empty slot.
+class WeldTable {
+public:
+    void Reserve(size_t entries) {
+        size_t wanted = 1024;
+        while (wanted < 2 * entries && wanted < 2 * (size_t{kMaxColVertices} + 1))
+            wanted *= 2;
+        if (wanted > slots_.size())
+            Rehash(wanted);
+    }
+
+    // The index stored for `key`, or -1.
+    int32_t Find(uint64_t key) const {
+        if (slots_.empty())
+            return -1;
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = Hash(key) & mask; slots_[i] != kEmpty; i = (i + 1) & mask) {
+            if ((slots_[i] & kKeyBits) == key)
+                return static_cast<int32_t>(slots_[i] >> 48);
+        }
+        return -1;
+    }
+
+    // Stores a key that is not in the table yet; `index` is below 65535.
+    void Add(uint64_t key, uint16_t index) {
+        if ((size_ + 1) * 2 > slots_.size())
+            Rehash(slots_.empty() ? 1024 : slots_.size() * 2);
+        const size_t mask = slots_.size() - 1;
+        size_t i = Hash(key) & mask;
+        while (slots_[i] != kEmpty)
+            i = (i + 1) & mask;
+        slots_[i] = key | (static_cast<uint64_t>(index) << 48);
+        ++size_;
+    }
+
+private:
+    static constexpr uint64_t kEmpty = ~uint64_t{0};
+    static constexpr uint64_t kKeyBits = (uint64_t{1} << 48) - 1;
+
+    static size_t Hash(uint64_t key) {
+        return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20);
+    }
+
+    void Rehash(size_t slotCount) {
+        std::vector<uint64_t> old(slotCount, kEmpty);
+        old.swap(slots_);
+        const size_t mask = slots_.size() - 1;
+        for (uint64_t slot : old) {
+            if (slot == kEmpty)
+                continue;
+            size_t i = Hash(slot & kKeyBits) & mask;
+            while (slots_[i] != kEmpty)
+                i = (i + 1) & mask;
+            slots_[i] = slot;
+        }
+    }
+
+    std::vector<uint64_t> slots_;
+    size_t size_ = 0;
+};
+
+struct Bounds {
+    float min[3] = {std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity(),
+                    std::numeric_limits<float>::infinity()};
+    float max[3] = {-std::numeric_limits<float>::infinity(),
+                    -std::numeric_limits<float>::infinity(),
+                    -std::numeric_limits<float>::infinity()};
+    bool any = false;
+
+    void Add(const float p[3]) {
+        for (int k = 0; k < 3; ++k) {
+            min[k] = std::min(min[k], p[k]);
+            max[k] = std::max(max[k], p[k]);
+        }
+        any = true;
+    }
+};
+
+// Grows a radius until a float radius covers the squared distance.
+float CoveringRadius(double squared) {
+    float radius = static_cast<float>(std::sqrt(squared));
+    while (static_cast<double>(radius) * radius < squared)
+        radius = std::nextafter(radius, std::numeric_limits<float>::infinity());
+    return radius;
+}
+
+double SquaredDistance(const float centre[3], const float p[3]) {
+    double sum = 0;
+    for (int k = 0; k < 3; ++k) {
+        double d = static_cast<double>(p[k]) - centre[k];
+        sum += d * d;
+    }
+    return sum;
+}
+
+void QuantisedPoint(const ColVertex& v, float out[3]) {
+    out[0] = v.x / 128.0f;
+    out[1] = v.y / 128.0f;
+    out[2] = v.z / 128.0f;
+}
+
+// Works through one request; every failure is a reason in words.
+class Generator {
+public:
+    Generator(const WholeModel& model, const ColRequest& request, ColModel* col)
+        : model_(model), request_(request), col_(col) {}
+
+    bool Run(std::string* why);
+
+private:
+    std::string Label(size_t atomicIndex) const;
+    bool Skipped(size_t atomicIndex) const;
+    std::vector<uint8_t> SurfacesOf(const Geometry& geometry) const;
+    bool Place(size_t ordinal, std::vector<Point3>* placed, std::string* why);
+    bool CheckAndQuantise(size_t ordinal, const std::vector<Point3>& placed, std::string* why);
+    bool AddTriangles(size_t ordinal, std::string* why);
+    bool FinishMesh(std::string* why);
+    void MakeFaceGroups();
+    bool Store(std::string* why);
+
+    const WholeModel& model_;
+    const ColRequest& request_;
+    ColModel* col_;
+    bool mesh_ = false;
+
+    std::vector<size_t> chosen_;  // atomic indices, in file order
+    Bounds bounds_;
+    std::vector<ColVertex> quantised_;  // of the atomic being worked on
+
+    std::vector<ColVertex> vertices_;
+    std::vector<uint64_t> vertexRank_;  // welded: earliest (atomic, vertex) seen
+    std::vector<ColFace> faces_;
+    std::vector<ColFaceGroup> groups_;
+    WeldTable weld_;
+    float centre_[3] = {0, 0, 0};
+    double radiusSquared_ = 0;
+};
+
+std::string Generator::Label(size_t atomicIndex) const {
+    std::string label = "atomic " + std::to_string(atomicIndex);
+    const AtomicInfo& atomic = model_.atomics[atomicIndex];
+    if (atomic.frameIndex < model_.frames.size() && model_.frames[atomic.frameIndex].hasName) {
+        // The name comes from the file: keep the message one printable line.
+        std::string name = model_.frames[atomic.frameIndex].name;
+        for (char& c : name)
+            c = (c < 0x20 || c == 0x7F) ? '?' : c;
+        return label + " (frame \"" + name + "\")";
+    }
+    return label + " (frame " + std::to_string(atomic.frameIndex) + ")";
+}
+
+bool Generator::Skipped(size_t atomicIndex) const {
+    if (request_.skip.empty())
+        return false;
+    const AtomicInfo& atomic = model_.atomics[atomicIndex];
+    const std::string name =
+        atomic.frameIndex < model_.frames.size() ? model_.frames[atomic.frameIndex].name : "";
+    for (const std::string& pattern : request_.skip) {
+        if (GlobMatch(pattern, name))
+            return true;
+    }
+    return false;
+}
+
+// The surface of each material of a geometry.
+std::vector<uint8_t> Generator::SurfacesOf(const Geometry& geometry) const {
+    std::vector<uint8_t> surfaces(geometry.materials.count, request_.surface);
+    if (request_.surfaces.empty())
+        return surfaces;
+    for (uint32_t i = 0; i < geometry.materials.count; ++i) {
+        const Material* material = geometry.materials.items[i];
+        if (material == nullptr || material->structWords[3] == 0)
+            continue;
+        // The name field is not terminated when the name fills it.
+        const uint8_t* raw = material->textures[0].textureName;
+        size_t length = 0;
+        while (length < sizeof material->textures[0].textureName && raw[length] != 0)
+            ++length;
+        const std::string name(reinterpret_cast<const char*>(raw), length);
+        if (name.empty())
+            continue;
+        for (const SurfaceRule& rule : request_.surfaces) {
+            if (GlobMatch(rule.pattern, name)) {
+                surfaces[i] = rule.surface;
+                break;
+            }
+        }
+    }
+    return surfaces;
+}
+
+bool Generator::Place(size_t ordinal, std::vector<Point3>* placed, std::string* why) {
+    const size_t index = chosen_[ordinal];
+    std::string reason;
+    if (PlaceAtomic(model_, index, request_.placement, placed, &reason))
+        return true;
+    *why = Label(index) + ": " + reason;
+    // Add why the reader gave up on the geometry, when it did.
+    const std::string step = "geometry " + std::to_string(model_.atomics[index].geometryIndex);
+    for (const ModelProblem& problem : model_.problems) {
+        if (problem.step == step) {
+            *why += " (" + problem.message + ")";
+            break;
+        }
+    }
+    return false;
+}
+
+bool Generator::CheckAndQuantise(size_t ordinal, const std::vector<Point3>& placed,
+                                 std::string* why) {
+    quantised_.resize(mesh_ ? placed.size() : 0);
+    // A stored infinity turns every placed axis into a NaN, so the stored
+    // value is named when it is the cause.
+    const Geometry& geometry = model_.GeometryOf(model_.atomics[chosen_[ordinal]])->geometry;
+    for (size_t i = 0; i < placed.size(); ++i) {
+        const float p[3] = {placed[i].x, placed[i].y, placed[i].z};
+        const float* stored = geometry.positions + 3 * i;
+        for (int k = 0; k < 3; ++k) {
+            if (!std::isfinite(stored[k])) {
+                *why = Label(chosen_[ordinal]) + ": vertex " + std::to_string(i) + " has " +
+                       kAxisNames[k] + " = " + FormatValue(stored[k]) +
+                       ", which is not a finite number";
+                return false;
+            }
+        }
+        for (int k = 0; k < 3; ++k) {
+            const char* problem = nullptr;
+            if (!std::isfinite(p[k]))
+                problem = ", which is not a finite number";
+            else if (mesh_ && !(p[k] >= kCoordinateMin && p[k] < kCoordinateEnd))
+                problem = ", outside -256 .. 255.99";
+            if (problem != nullptr) {
+                *why = Label(chosen_[ordinal]) + ": vertex " + std::to_string(i) + " has " +
+                       kAxisNames[k] + " = " + FormatValue(p[k]) + problem;
+                return false;
+            }
+        }
+        bounds_.Add(p);
+        if (mesh_) {
+            quantised_[i] = {Quantise(p[0]), Quantise(p[1]), Quantise(p[2])};
+            float q[3];
+            QuantisedPoint(quantised_[i], q);
+            // Truncation moves a point toward zero, which may take it outside
+            // the box of the unquantised points.
+            bounds_.Add(q);
+        }
+    }
+    return true;
+}
+
+bool Generator::AddTriangles(size_t ordinal, std::string* why) {
+    const size_t index = chosen_[ordinal];
+    const Geometry& geometry = model_.GeometryOf(model_.atomics[index])->geometry;
+    const uint32_t triangleCount =
+        geometry.triangleCount > 0 ? static_cast<uint32_t>(geometry.triangleCount) : 0;
+    if (triangleCount > 0 && geometry.triangles == nullptr) {
+        *why = Label(index) + ": its triangles could not be read";
+        return false;
+    }
+    const size_t vertexCount = quantised_.size();
+    const std::vector<uint8_t> surfaces = SurfacesOf(geometry);
+    const bool weld = request_.weld;
+
+    if (!weld) {
+        if (vertexCount > kMaxColVertices - vertices_.size()) {
+            *why = "more than " + std::to_string(kMaxColVertices) +
+                   " vertices; a COL3 file holds at most that many";
+            return false;
+        }
+        if (triangleCount > kMaxColFaces - faces_.size()) {
+            *why = "more than " + std::to_string(kMaxColFaces) +
+                   " faces; a COL3 file holds at most that many";
+            return false;
+        }
+    }
+    const uint32_t base = static_cast<uint32_t>(vertices_.size());
+    if (!weld)
+        vertices_.insert(vertices_.end(), quantised_.begin(), quantised_.end());
+
+    // Welded: local vertex -> merged vertex, looked up the first time a kept
+    // face uses it, so only vertices of kept faces are written.
+    std::vector<int32_t> merged(weld ? vertexCount : 0, -1);
+    auto merge = [&](uint16_t local, uint16_t* out) {
+        if (merged[local] < 0) {
+            const uint64_t key = VertexKey(quantised_[local]);
+            const uint64_t rank = (static_cast<uint64_t>(ordinal) << 32) | local;
+            int32_t found = weld_.Find(key);
+            if (found < 0) {
+                if (vertices_.size() >= kMaxColVertices)
+                    return false;
+                found = static_cast<int32_t>(vertices_.size());
+                weld_.Add(key, static_cast<uint16_t>(found));
+                vertices_.push_back(quantised_[local]);
+                vertexRank_.push_back(rank);
+            } else {
+                vertexRank_[found] = std::min(vertexRank_[found], rank);
+            }
+            merged[local] = found;
+        }
+        *out = static_cast<uint16_t>(merged[local]);
+        return true;
+    };
+
+    for (uint32_t t = 0; t < triangleCount; ++t) {
+        const uint8_t* record = geometry.triangles + 8 * static_cast<size_t>(t);
+        const uint16_t first = LoadU16(record), second = LoadU16(record + 2);
+        const uint16_t material = LoadU16(record + 4), third = LoadU16(record + 6);
+        for (uint16_t corner : {first, second, third}) {
+            if (corner >= vertexCount) {
+                *why = Label(index) + ": triangle " + std::to_string(t) + " names vertex " +
+                       std::to_string(corner) + ", not below the vertex count " +
+                       std::to_string(vertexCount);
+                return false;
+            }
+        }
+        const uint8_t surface = material < surfaces.size() ? surfaces[material] : request_.surface;
+        if (!weld) {
+            faces_.push_back({static_cast<uint16_t>(base + third),
+                              static_cast<uint16_t>(base + first),
+                              static_cast<uint16_t>(base + second), surface, 255});
+            continue;
+        }
+        const uint64_t a = VertexKey(quantised_[third]), b = VertexKey(quantised_[first]),
+                       c = VertexKey(quantised_[second]);
+        if (a == b || b == c || a == c)
+            continue;  // collapsed to a line or a point
+        if (faces_.size() >= kMaxColFaces) {
+            *why = "more than " + std::to_string(kMaxColFaces) +
+                   " faces after merging; a COL3 file holds at most that many";
+            return false;
+        }
+        ColFace face = {0, 0, 0, surface, 255};
+        if (!merge(third, &face.a) || !merge(first, &face.b) || !merge(second, &face.c)) {
+            *why = "more than " + std::to_string(kMaxColVertices) +
+                   " vertices after merging; a COL3 file holds at most that many";
+            return false;
+        }
+        faces_.push_back(face);
+    }
+    return true;
+}
+
+// Puts the merged vertices in the order of their first appearance in the
+// atomics' vertex lists, which for one atomic without repeated points is the
+// geometry's own order.
+bool Generator::FinishMesh(std::string* why) {
+    if (vertices_.size() > kMaxColVertices) {
+        *why = "more than " + std::to_string(kMaxColVertices) + " vertices" +
+               (request_.weld ? " after merging" : "") + "; a COL3 file holds at most that many";
+        return false;
+    }
+    if (!request_.weld)
+        return true;
+    std::vector<uint32_t> order(vertices_.size());
+    for (uint32_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](uint32_t l, uint32_t r) { return vertexRank_[l] < vertexRank_[r]; });
+    std::vector<uint16_t> newIndex(vertices_.size());
+    std::vector<ColVertex> sorted(vertices_.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        newIndex[order[i]] = static_cast<uint16_t>(i);
+        sorted[i] = vertices_[order[i]];
+    }
+    vertices_.swap(sorted);
+    for (ColFace& face : faces_) {
+        face.a = newIndex[face.a];
+        face.b = newIndex[face.b];
+        face.c = newIndex[face.c];
+    }
+    return true;
+}
+
+// Orders the faces so that each group is a contiguous run of at most
+// kMaxFacesPerGroup faces, splitting along the longest axis of the face
+// centres at the median, and records each group's box and face range.
+void Generator::MakeFaceGroups() {
+    struct Range {
+        size_t begin, end;
+    };
+    auto centre = [&](const ColFace& f, int k) {
+        const ColVertex* v[3] = {&vertices_[f.a], &vertices_[f.b], &vertices_[f.c]};
+        int32_t sum = 0;
+        for (const ColVertex* p : v)
+            sum += k == 0 ? p->x : (k == 1 ? p->y : p->z);
+        return sum;  // three times the centre, in 1/128 units
+    };
+    std::vector<Range> pending{{0, faces_.size()}};
+    std::vector<Range> done;
+    while (!pending.empty()) {
+        Range r = pending.back();
+        pending.pop_back();
+        if (r.end - r.begin <= kMaxFacesPerGroup) {
+            done.push_back(r);
+            continue;
+        }
+        int32_t low[3], high[3];
+        for (int k = 0; k < 3; ++k) {
+            low[k] = high[k] = centre(faces_[r.begin], k);
+            for (size_t i = r.begin + 1; i < r.end; ++i) {
+                low[k] = std::min(low[k], centre(faces_[i], k));
+                high[k] = std::max(high[k], centre(faces_[i], k));
+            }
+        }
+        int axis = 0;
+        for (int k = 1; k < 3; ++k) {
+            if (high[k] - low[k] > high[axis] - low[axis])
+                axis = k;
+        }
+        const size_t middle = r.begin + (r.end - r.begin) / 2;
+        std::nth_element(faces_.begin() + static_cast<std::ptrdiff_t>(r.begin),
+                         faces_.begin() + static_cast<std::ptrdiff_t>(middle),
+                         faces_.begin() + static_cast<std::ptrdiff_t>(r.end),
+                         [&](const ColFace& l, const ColFace& rr) {
+                             return centre(l, axis) < centre(rr, axis);
+                         });
+        // The second half is worked on last, so groups come out in face order.
+        pending.push_back({middle, r.end});
+        pending.push_back({r.begin, middle});
+    }
+    groups_.resize(done.size());
+    for (size_t g = 0; g < done.size(); ++g) {
+        Bounds box;
+        for (size_t i = done[g].begin; i < done[g].end; ++i) {
+            for (uint16_t corner : {faces_[i].a, faces_[i].b, faces_[i].c}) {
+                float q[3];
+                QuantisedPoint(vertices_[corner], q);
+                box.Add(q);
+            }
+        }
+        uint8_t* out = groups_[g].bytes;
+        for (int k = 0; k < 3; ++k) {
+            StoreF32(out + 4 * k, box.min[k]);
+            StoreF32(out + 12 + 4 * k, box.max[k]);
+        }
+        StoreU16(out + 24, static_cast<uint16_t>(done[g].begin));
+        StoreU16(out + 26, static_cast<uint16_t>(done[g].end - 1));
+    }
+}
+
+bool Generator::Store(std::string* why) {
+    ColHeader& header = col_->header;
+    for (int k = 0; k < 3; ++k) {
+        header.boundsMin[k] = bounds_.min[k];
+        header.boundsMax[k] = bounds_.max[k];
+        header.sphereCentre[k] = centre_[k];
+    }
+    header.sphereRadius = CoveringRadius(radiusSquared_);
+
+    if (request_.shape == ColShape::kBox) {
+        const Geometry& geometry = model_.GeometryOf(model_.atomics[chosen_[0]])->geometry;
+        const std::vector<uint8_t> surfaces = SurfacesOf(geometry);
+        ColBox* box = new (std::nothrow) ColBox();
+        if (box == nullptr || col_->boxes.Add(box) < 0) {
+            delete box;
+            *why = "out of memory";
+            return false;
+        }
+        std::memcpy(box->min, bounds_.min, sizeof box->min);
+        std::memcpy(box->max, bounds_.max, sizeof box->max);
+        box->surface = {surfaces.empty() ? request_.surface : surfaces[0], 0, 255, 255};
+    }
+    if (!mesh_)
+        return true;
+    auto copy = [&](const auto& items, auto** target, uint32_t* count) {
+        using Item = typename std::decay_t<decltype(items)>::value_type;
+        if (items.empty())
+            return true;
+        Item* block = static_cast<Item*>(std::malloc(items.size() * sizeof(Item)));
+        if (block == nullptr)
+            return false;
+        std::memcpy(block, items.data(), items.size() * sizeof(Item));
+        *target = block;
+        *count = static_cast<uint32_t>(items.size());
+        return true;
+    };
+    if (!copy(faces_, &col_->faces, &col_->faceCount) ||
+        !copy(vertices_, &col_->vertices, &col_->vertexCount) ||
+        !copy(groups_, &col_->faceGroups, &col_->faceGroupCount)) {
+        *why = "out of memory";
+        return false;
+    }
+    return true;
+}
+
+bool Generator::Run(std::string* why) {
+    mesh_ = request_.shape == ColShape::kMesh;
+    if (model_.outOfMemory) {
+        *why = "out of memory";
+        return false;
+    }
+    if (!model_.hasClump) {
+        *why = model_.problems.empty() ? "no clump" : model_.problems.front().message;
+        return false;
+    }
+    if (model_.atomics.empty()) {
+        // A clump cut short before its atomics says so.
+        *why = "the clump has no atomic";
+        if (!model_.problems.empty())
+            *why +=
+                " (" + model_.problems.front().step + ": " + model_.problems.front().message + ")";
+        return false;
+    }
+    for (size_t i = 0; i < model_.atomics.size(); ++i) {
+        if (Skipped(i))
+            continue;
+        if (!model_.atomics[i].valid) {
+            *why = Label(i) + ": the atomic could not be read";
+            return false;
+        }
+        chosen_.push_back(i);
+    }
+    if (chosen_.empty()) {
+        *why = "every atomic is skipped";
+        return false;
+    }
+
+    if (mesh_ && request_.weld) {
+        size_t expected = 0;
+        for (size_t index : chosen_)
+            expected += static_cast<size_t>(
+                std::max(model_.GeometryOf(model_.atomics[index])->geometry.vertexCount, 0));
+        weld_.Reserve(expected);
+    }
+    std::vector<Point3> placed;
+    for (size_t ordinal = 0; ordinal < chosen_.size(); ++ordinal) {
+        if (!Place(ordinal, &placed, why) || !CheckAndQuantise(ordinal, placed, why))
+            return false;
+        if (mesh_ && !AddTriangles(ordinal, why))
+            return false;
+    }
+    if (!bounds_.any) {
+        *why = "no vertex to make collision from: the chosen atomics hold no positions";
+        return false;
+    }
+    if (mesh_ && !FinishMesh(why))
+        return false;
+
+    // The sphere is centred on the box; its radius needs a second look at
+    // every point.
+    for (int k = 0; k < 3; ++k)
+        centre_[k] = static_cast<float>(
+            (static_cast<double>(bounds_.min[k]) + static_cast<double>(bounds_.max[k])) / 2);
+    for (size_t ordinal = 0; ordinal < chosen_.size(); ++ordinal) {
+        if (!Place(ordinal, &placed, why))
+            return false;
+        for (const Point3& point : placed) {
+            const float p[3] = {point.x, point.y, point.z};
+            radiusSquared_ = std::max(radiusSquared_, SquaredDistance(centre_, p));
+            if (mesh_) {
+                float q[3];
+                QuantisedPoint({Quantise(p[0]), Quantise(p[1]), Quantise(p[2])}, q);
+                radiusSquared_ = std::max(radiusSquared_, SquaredDistance(centre_, q));
+            }
+        }
+    }
+    if (mesh_ && request_.faceGroups && !faces_.empty())
+        MakeFaceGroups();
+    return Store(why);
+}
+
+}  // namespace
+
+bool GenerateCol(const WholeModel& model, const ColRequest& request, ColModel* col,
+                 std::string* why) {
+    std::string reason;
+    try {
+        Generator generator(model, request, col);
+        if (generator.Run(&reason))
+            return true;
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
+    } catch (...) {
+        reason = "internal failure";
+    }
+    col->Release();
+    if (why != nullptr)
+        why->swap(reason);
+    return false;
+}
+
+bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
+                      const std::string& modelName, std::vector<uint8_t>* out, std::string* why,
+                      std::vector<std::string>* notes) {
+    std::string reason;
+    try {
+        out->clear();
+        ColModel col;
+        if (!GenerateCol(model, request, &col, &reason)) {
+            if (why != nullptr)
+                why->swap(reason);
+            return false;
+        }
+        std::string name = modelName.substr(0, std::min(modelName.find('\0'), modelName.size()));
+        if (name.size() > kMaxColNameLength) {
+            if (notes != nullptr)
+                notes->push_back("model name \"" + name + "\" cut to \"" +
+                                 name.substr(0, kMaxColNameLength) + "\" (" +
+                                 std::to_string(kMaxColNameLength) + " bytes at most)");
+            name.resize(kMaxColNameLength);
+        }
+        ByteBuffer file;
+        const bool built = col.BuildFile(file, name.c_str(), ColConvention::kStandard);
+        if (built)
+            out->assign(file.data, file.data + file.length);
+        file.Release();
+        if (built)
+            return true;
+        reason = "out of memory";
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
+    } catch (...) {
+        reason = "internal failure";
+    }
+    out->clear();
+    if (why != nullptr)
+        why->swap(reason);
+    return false;
+}
+
+bool GlobMatch(const std::string& pattern, const std::string& text) {
+    size_t p = 0, t = 0;
+    size_t star = std::string::npos, starText = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            starText = t;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || Lower(pattern[p]) == Lower(text[t]))) {
+            ++p;
+            ++t;
+        } else if (star != std::string::npos) {
+            // Let the last star take one more character and try again.
+            p = star + 1;
+            t = ++starText;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+bool ParseSurfaceRules(const std::string& text, std::vector<SurfaceRule>* out, std::string* why) {
+    std::vector<SurfaceRule> rules;
+    size_t lineNumber = 0;
+    for (size_t start = 0; start <= text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        ++lineNumber;
+        line = Trim(line.substr(0, line.find('#')));
+        if (line.empty())
+            continue;
+        auto fail = [&](const std::string& problem) {
+            if (why != nullptr)
+                *why = "line " + std::to_string(lineNumber) + ": " + problem;
+            return false;
+        };
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            return fail("expected PATTERN = ID, found \"" + line + "\"");
+        SurfaceRule rule;
+        rule.pattern = Trim(line.substr(0, equals));
+        const std::string id = Trim(line.substr(equals + 1));
+        if (rule.pattern.empty())
+            return fail("no texture name pattern before '='");
+        unsigned value = 0;
+        bool number = !id.empty() && id.size() <= 3;
+        for (char c : id) {
+            number = number && c >= '0' && c <= '9';
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        }
+        if (!number || value > 255)
+            return fail("the surface id must be a number from 0 to 255, found \"" + id + "\"");
+        rule.surface = static_cast<uint8_t>(value);
+        rules.push_back(rule);
+    }
+    out->swap(rules);
+    return true;
+}
+
+}  // namespace brennix

@@ -1,0 +1,86 @@
+// Collision for a whole model: every atomic of the clump, placed by its
+// frames, as one standard COL3 model with tight bounds.
+//
+// This is separate from the classic generators of ColModel.h, which take a
+// model's first geometry as stored and write the classic file layout.
+//
+// Nothing here prints or keeps state; every function may be called from
+// several threads at once on different models.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "col/ColModel.h"
+#include "dff/WholeModel.h"
+
+namespace brennix {
+
+enum class ColShape {
+    kMesh,   // every triangle of the chosen atomics
+    kBox,    // one box equal to the bounds
+    kEmpty,  // the bounds only
+};
+
+// A material whose first texture name matches `pattern` (GlobMatch) gets
+// surface `surface`.
+struct SurfaceRule {
+    std::string pattern;
+    uint8_t surface = 0;
+};
+
+// What to make of a model. The defaults are the command's defaults.
+struct ColRequest {
+    Placement placement = Placement::kAuto;
+    ColShape shape = ColShape::kMesh;
+    // Merge vertices that quantise to the same 1/128 point and drop the
+    // triangles that are left with a repeated vertex.
+    bool weld = true;
+    // Atomics whose frame name matches one of these globs are left out.
+    std::vector<std::string> skip;
+    // The surface of a material that no rule matches.
+    uint8_t surface = 0;
+    // Tried in order; the first match wins.
+    std::vector<SurfaceRule> surfaces;
+    // Mesh only: order the faces in groups of at most kMaxFacesPerGroup.
+    bool faceGroups = false;
+};
+
+constexpr uint32_t kMaxColFaces = 65535;
+constexpr uint32_t kMaxColVertices = 65535;
+constexpr uint32_t kMaxFacesPerGroup = 50;
+// Longest model name a standard COL3 header holds (plus its terminator).
+constexpr size_t kMaxColNameLength = 21;
+
+// Fills `col` (freshly constructed) with the collision of the model's atomics
+// as the request says: the shape, the bounding box and sphere (centre and
+// radius), and the surfaces. False with `why` set when the model cannot be
+// described: no clump or no atomic, an atomic that cannot be read or placed,
+// no vertex left, a coordinate that is not finite or (mesh) outside
+// -256 .. 255.99, a triangle naming a vertex its geometry lacks, or more
+// than 65535 faces or vertices. `col` is then left released. Never throws.
+bool GenerateCol(const WholeModel& model, const ColRequest& request, ColModel* col,
+                 std::string* why);
+
+// The standard COL3 file bytes of a model in memory: GenerateCol and then
+// ColModel::BuildFile with the standard convention. `modelName` is written
+// as the model's name; a name longer than kMaxColNameLength bytes is cut and
+// the cut is described in `notes` (when given). False with `why` set when the
+// model cannot be described (see GenerateCol) or memory ran out; `out` is
+// then empty. Never throws.
+bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
+                      const std::string& modelName, std::vector<uint8_t>* out, std::string* why,
+                      std::vector<std::string>* notes = nullptr);
+
+// Whether `text` matches `pattern`: '*' any run of characters, '?' any one
+// character, every other character itself without regard to ASCII case.
+bool GlobMatch(const std::string& pattern, const std::string& text);
+
+// Reads surface rules, one a line: "PATTERN = ID" with ID 0..255. Text from
+// '#' to the end of a line is a comment; blank lines are skipped. False with
+// `why` naming the line ("line 3: ...") at the first malformed line.
+bool ParseSurfaceRules(const std::string& text, std::vector<SurfaceRule>* out, std::string* why);
+
+}  // namespace brennix

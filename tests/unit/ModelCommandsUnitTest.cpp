@@ -1,0 +1,364 @@
+// The model work behind the commands: the summary of a collision file, a
+// whole model written back with every geometry rebuilt or a new clump
+// Extension, and the colour jobs, which on one-geometry models must write
+// exactly what the library's exports write.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "UnitHelpers.h"
+#include "brennix.h"
+#include "cli/ModelCommands.h"
+#include "col/ColInfo.h"
+#include "dff/WholeModelWrite.h"
+#include "support/ModelBuilder.h"
+
+namespace brennix::test {
+namespace {
+
+constexpr uint32_t kEntryVehicleCollision = 0x253F2FA;
+
+// A version-1 collision file: the 72-byte head, then counted sections.
+Bytes MakeColl(uint32_t spheres, uint32_t lines, uint32_t boxes, uint32_t vertices,
+               uint32_t faces) {
+    Bytes out;
+    PutString(out, "COLL");
+    PutU32(out, 0);
+    PutFixedString(out, "old", 22);
+    PutU16(out, 0);
+    for (int i = 0; i < 10; ++i)
+        PutF32(out, 0.0f);
+    PutU32(out, spheres);
+    out.resize(out.size() + 20 * spheres);
+    PutU32(out, lines);
+    PutU32(out, boxes);
+    out.resize(out.size() + 28 * boxes);
+    PutU32(out, vertices);
+    out.resize(out.size() + 12 * vertices);
+    PutU32(out, faces);
+    out.resize(out.size() + 16 * faces);
+    return out;
+}
+
+Bytes WithFourcc(Bytes bytes, const char* fourcc) {
+    std::copy(fourcc, fourcc + 4, bytes.begin());
+    return bytes;
+}
+
+TEST(ColSummaryTest, ReadsEveryVersionAndRefusesWhatLiesOutside) {
+    const Bytes col3 = MakeCol3File();  // one box, two faces naming vertices 0 to 3
+    Bytes farFaces = col3;
+    farFaces[100] = 0xF0;  // the faces' offset points past the end
+    Bytes cutColl = MakeColl(0, 0, 0, 0, 2);
+    cutColl.pop_back();
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        ColSummaryResult result;
+        uint32_t version, spheres, boxes, faces, vertices;
+    };
+    const Case cases[] = {
+        {"COL3", col3, ColSummaryResult::kOk, 3, 0, 1, 2, 4},
+        {"COL2", WithFourcc(col3, "COL2"), ColSummaryResult::kOk, 2, 0, 1, 2, 4},
+        {"COL4", WithFourcc(col3, "COL4"), ColSummaryResult::kOk, 4, 0, 1, 2, 4},
+        {"COLL", MakeColl(2, 0, 1, 5, 3), ColSummaryResult::kOk, 1, 2, 1, 3, 5},
+        {"COLL with lines", MakeColl(0, 1, 0, 0, 0), ColSummaryResult::kUnknownSections, 1, 0, 0, 0,
+         0},
+        {"COLL cut in its faces", cutColl, ColSummaryResult::kSectionOutside, 1, 0, 0, 0, 0},
+        {"faces outside", farFaces, ColSummaryResult::kSectionOutside, 3, 0, 1, 2, 0},
+        {"header cut", Bytes(col3.begin(), col3.begin() + 103), ColSummaryResult::kHeaderCutShort,
+         3, 0, 0, 0, 0},
+        {"COL5", WithFourcc(col3, "COL5"), ColSummaryResult::kNotCollision, 0, 0, 0, 0, 0},
+        {"three bytes", Bytes{'C', 'O', 'L'}, ColSummaryResult::kNotCollision, 0, 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        ColSummary summary;
+        EXPECT_EQ(ReadColSummary(c.bytes.data(), c.bytes.size(), &summary), c.result) << c.name;
+        EXPECT_EQ(summary.version, c.version) << c.name;
+        if (c.result != ColSummaryResult::kOk)
+            continue;
+        EXPECT_EQ(std::string(summary.name), c.version == 1 ? "old" : "house") << c.name;
+        EXPECT_EQ(summary.spheres, c.spheres) << c.name;
+        EXPECT_EQ(summary.boxes, c.boxes) << c.name;
+        EXPECT_EQ(summary.faces, c.faces) << c.name;
+        EXPECT_EQ(summary.vertices, c.vertices) << c.name;
+        EXPECT_EQ(summary.verticesFromFaces, c.version != 1) << c.name;
+    }
+}
+
+// Two geometries drawn by two atomics, a light and a camera between them, a
+// collision entry in the clump Extension, and bytes after the clump.
+ClumpSpec TwoGeometryModel() {
+    FrameListSpec frames;
+    frames.frames = {MakeFrame("root"), MakeFrame("door", 0)};
+    GeometryListSpec list;
+    list.geometries = {
+        MakeCanonicalGeometry(),
+        MakeGeometryWithPositions({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 0, 2}})};
+    ClumpSpec model;
+    model.children = {ClumpChild::MakeStruct(2, 1, 1),
+                      ClumpChild::MakeFrameList(frames),
+                      ClumpChild::MakeGeometryList(list),
+                      ClumpChild::MakeLight(),
+                      ClumpChild::MakeAtomic(MakeAtomicPayload(0, 0)),
+                      ClumpChild::MakeCamera(),
+                      ClumpChild::MakeAtomic(MakeAtomicPayload(1, 1)),
+                      ClumpChild::MakeExtension({CollisionEntry(MakeCol3File())})};
+    model.trailing = {0xAA, 0xBB, 0xCC};
+    return model;
+}
+
+void Parse(const Bytes& bytes, WholeModel* model) {
+    ASSERT_TRUE(model->Parse(bytes.data(), bytes.size()));
+}
+
+TEST(WholeModelWriteTest, RebuildsEveryGeometryAndKeepsEveryOtherChunk) {
+    const Bytes input = BuildModel(TwoGeometryModel());
+    WholeModel model;
+    Parse(input, &model);
+    ASSERT_TRUE(model.Ok());
+    const uint8_t day[4] = {255, 0, 0, 255};
+    const uint8_t night[4] = {1, 2, 3, 255};
+    for (GeometryEntry& entry : model.geometries)
+        ASSERT_TRUE(entry.geometry.SetUniformColors(day, night));
+    std::vector<uint8_t> out;
+    std::string why;
+    ASSERT_TRUE(WriteModelWithGeometries(model, &out, &why)) << why;
+
+    ClumpView before, after;
+    ASSERT_TRUE(ParseClump(input, &before));
+    ASSERT_TRUE(ParseClump(out, &after, &why)) << why;
+    ASSERT_EQ(after.ChildTypes(), before.ChildTypes());
+    for (size_t i = 0; i < after.children.size(); ++i) {
+        if (after.children[i].type != kChunkGeometryList) {
+            EXPECT_EQ(after.children[i].Encoded(), before.children[i].Encoded()) << i;
+        }
+    }
+    EXPECT_EQ(Bytes(out.end() - 3, out.end()), (Bytes{0xAA, 0xBB, 0xCC}));
+
+    std::vector<ChunkView> list;
+    ASSERT_TRUE(SplitChunks(after.Find(kChunkGeometryList)->payload, &list, &why)) << why;
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(GetU32(list[0].payload, 0), 2u);
+    std::vector<ChunkView> oldList;
+    ASSERT_TRUE(SplitChunks(before.Find(kChunkGeometryList)->payload, &oldList));
+    for (size_t k = 1; k < 3; ++k) {
+        GeometryView written, original;
+        ASSERT_TRUE(ParseGeometryChunk(list[k], &written, &why)) << k << ": " << why;
+        ASSERT_TRUE(ParseGeometryChunk(oldList[k], &original, &why)) << k << ": " << why;
+        EXPECT_EQ(written.positions, original.positions) << k;
+        EXPECT_EQ(written.triangles, original.triangles) << k;
+        EXPECT_EQ(written.prelit, std::vector<Rgba>(written.vertexCount, {255, 0, 0, 255})) << k;
+        const ChunkView* entry = written.FindEntry(kEntryNightColours);
+        ASSERT_NE(entry, nullptr) << k;
+        std::vector<Rgba> colours;
+        ASSERT_TRUE(DecodeNightColours(entry->payload, written.vertexCount, &colours));
+        EXPECT_EQ(colours, std::vector<Rgba>(written.vertexCount, {1, 2, 3, 255})) << k;
+    }
+    WholeModel reread;
+    Parse(out, &reread);
+    EXPECT_TRUE(reread.Ok());
+}
+
+TEST(WholeModelWriteTest, PutsTheAttachedExtensionInsideTheClump) {
+    const Bytes col = MakeCol3File();
+    const Bytes padding = {0, 0, 0, 0};
+    struct Case {
+        const char* name;
+        bool inside;  // else the Extension, if any, follows the clump
+        Bytes after;
+        size_t keptEntries;
+        Bytes trailing;  // expected after the written clump
+    };
+    const Case cases[] = {
+        {"inside", true, padding, 1, padding},
+        {"after the clump", false, Cat({MakeExtensionChunk({HAnimEntry()}), padding}), 1, padding},
+        {"none", false, padding, 0, padding},
+    };
+    for (const Case& c : cases) {
+        ClumpSpec spec = MakeCanonicalModel();
+        spec.ExtensionEntries() = {HAnimEntry()};
+        if (!c.inside)
+            spec.children.pop_back();
+        spec.trailing = c.after;
+        WholeModel model;
+        Parse(BuildModel(spec), &model);
+        std::vector<uint8_t> entries, out;
+        std::string why;
+        ASSERT_TRUE(BuildAttachedExtension(model, false, kEntryVehicleCollision, col.data(),
+                                           col.size(), &entries, &why))
+            << c.name << ": " << why;
+        ASSERT_TRUE(WriteModelWithExtension(model, entries.data(), entries.size(), &out, &why))
+            << c.name << ": " << why;
+
+        ClumpView view;
+        ASSERT_TRUE(ParseClump(out, &view, &why)) << c.name << ": " << why;
+        EXPECT_EQ(view.children.back().type, kChunkExtension) << c.name;
+        EXPECT_EQ(view.trailingBytes, c.trailing.size()) << c.name;
+        std::vector<ChunkView> found;
+        ASSERT_TRUE(SplitChunks(view.children.back().payload, &found)) << c.name;
+        ASSERT_EQ(found.size(), c.keptEntries + 1) << c.name;
+        EXPECT_EQ(found.back().type, kEntryVehicleCollision) << c.name;
+        EXPECT_EQ(found.back().stamp, kDefaultStamp) << c.name;
+        EXPECT_EQ(found.back().payload, col) << c.name;
+    }
+}
+
+TEST(WholeModelWriteTest, ReplacesCollisionsOfBothKindsOnlyWhenTheEntriesFillTheExtension) {
+    const Bytes col = MakeCol3File();
+    ClumpSpec spec = MakeCanonicalModel();
+    spec.ExtensionEntries() = {ExtensionEntry(kEntryVehicleCollision, col), HAnimEntry(),
+                               CollisionEntry(col)};
+    WholeModel model;
+    Parse(BuildModel(spec), &model);
+    std::vector<uint8_t> entries;
+    std::string why;
+    ASSERT_TRUE(BuildAttachedExtension(model, true, kEntryCollision, col.data(), col.size(),
+                                       &entries, &why))
+        << why;
+    std::vector<ChunkView> found;
+    ASSERT_TRUE(SplitChunks(entries, &found));
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].type, kEntryHAnim);
+    EXPECT_EQ(found[1].type, kEntryCollision);
+
+    // New entries after these would be read as part of the old ones.
+    Bytes cut = EncodeEntries({CollisionEntry(col)});
+    cut.pop_back();
+    struct Case {
+        const char* name;
+        Bytes payload;
+    };
+    const Case broken[] = {
+        {"bytes after the last entry", Cat({EncodeEntries({HAnimEntry()}), Bytes{1, 2, 3}})},
+        {"an entry cut short", cut},
+    };
+    for (const Case& c : broken) {
+        spec.FindChild(ClumpChildKind::Extension)->rawPayload = c.payload;
+        WholeModel lying;
+        Parse(BuildModel(spec), &lying);
+        EXPECT_FALSE(BuildAttachedExtension(lying, true, kEntryCollision, col.data(), col.size(),
+                                            &entries, &why))
+            << c.name;
+        EXPECT_TRUE(entries.empty()) << c.name;
+    }
+}
+
+TEST(ColourParseTest, TakesHexAndDecimalTriples) {
+    struct Case {
+        const char* text;
+        bool ok;
+        Rgba colour;
+    };
+    const Case cases[] = {
+        {"#FF8000", true, {255, 128, 0, 255}},
+        {"#0a0B0c", true, {10, 11, 12, 255}},
+        {"255,128,0", true, {255, 128, 0, 255}},
+        {"0,0,0", true, {0, 0, 0, 255}},
+        {"#FF800", false, {}},
+        {"#GG0000", false, {}},
+        {"256,0,0", false, {}},
+        {"1,2", false, {}},
+        {"1,2,3,", false, {}},
+        {"1, 2, 3", false, {}},
+        {"0001,2,3", false, {}},
+        {"", false, {}},
+    };
+    for (const Case& c : cases) {
+        uint8_t out[4] = {};
+        EXPECT_EQ(cli::ParseColour(c.text, out), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ((Rgba{out[0], out[1], out[2], out[3]}), c.colour) << c.text;
+        }
+    }
+}
+
+// Models the classic loader takes: the colour jobs must write them exactly as
+// the exports do.
+std::vector<std::pair<const char*, ClumpSpec>> OneGeometryModels() {
+    ClumpSpec decorated = MakeCanonicalModel();
+    decorated.uvAnimDictionary = Bytes{1, 2, 3, 4};
+    decorated.children.insert(decorated.children.begin() + 1, ClumpChild::MakeLight());
+    decorated.trailing = {9, 9};
+    ClumpSpec skinned = MakeLargeModel(40, 30, {true, true, true, true, true, true});
+    return {{"canonical", MakeCanonicalModel()},
+            {"dictionary, light and trailing bytes", decorated},
+            {"skin and night colours", skinned},
+            {"house", MakeHouseModel()}};
+}
+
+TEST(ColourJobTest, OneGeometryIsWrittenAsTheExportsWriteIt) {
+    TempDir dir;
+    ASSERT_TRUE(dir.Ok());
+    ClumpSpec nightSpec = MakeCanonicalModel();
+    nightSpec.FirstGeometry().prelit = {
+        {10, 20, 30, 255}, {1, 2, 3, 4}, {0, 0, 0, 0}, {5, 5, 5, 5}, {250, 251, 252, 253}};
+    ASSERT_TRUE(WriteFile(dir.Path("night.dff"), BuildModel(nightSpec)));
+    for (const auto& [name, spec] : OneGeometryModels()) {
+        ASSERT_TRUE(WriteFile(dir.Path("in.dff"), BuildModel(spec))) << name;
+
+        cli::PaintRequest paint;
+        ASSERT_TRUE(cli::ParseColour("#FF8000", paint.day));
+        ASSERT_TRUE(cli::ParseColour("10,20,30", paint.night));
+        paint.target.output = dir.Path("paint.dff");
+        cli::FileOutcome painted = cli::PaintModelFile(paint, dir.Path("in.dff"));
+        ASSERT_TRUE(painted.ok) << name << ": " << painted.reason;
+        ASSERT_EQ(EasyVertexColors(dir.Path("in.dff").c_str(), 0x0080FF, 0x1E140A,
+                                   dir.Path("export.dff").c_str()),
+                  0)
+            << name;
+        EXPECT_EQ(ReadFile(dir.Path("paint.dff")), ReadFile(dir.Path("export.dff"))) << name;
+
+        if (spec.FirstGeometry().VertexCount() != 5)
+            continue;  // the night model is the canonical one
+        cli::NightRequest night;
+        night.from = dir.Path("night.dff");
+        night.target.output = dir.Path("night-out.dff");
+        cli::FileOutcome imported = cli::ImportNightFile(night, dir.Path("in.dff"));
+        ASSERT_TRUE(imported.ok) << name << ": " << imported.reason;
+        ASSERT_EQ(ImportNVCFromDff(dir.Path("in.dff").c_str(), dir.Path("night.dff").c_str(),
+                                   dir.Path("night-export.dff").c_str()),
+                  0)
+            << name;
+        EXPECT_EQ(ReadFile(dir.Path("night-out.dff")), ReadFile(dir.Path("night-export.dff")))
+            << name;
+    }
+}
+
+TEST(ColourJobTest, SeveralGeometriesTakeTheNightModelsGeometryOfTheSameIndex) {
+    TempDir dir;
+    ASSERT_TRUE(dir.Ok());
+    ClumpSpec target = TwoGeometryModel();
+    ClumpSpec source = TwoGeometryModel();
+    GeometryListSpec& list = source.FindChild(ClumpChildKind::GeometryList)->geometryList;
+    list.geometries[1].prelit = {{7, 7, 7, 7}, {8, 8, 8, 8}, {9, 9, 9, 9}};
+    list.geometries[1].formatFlags |= kGeoPrelit;
+    ASSERT_TRUE(WriteFile(dir.Path("model.dff"), BuildModel(target)));
+    ASSERT_TRUE(WriteFile(dir.Path("night.dff"), BuildModel(source)));
+
+    cli::NightRequest request;
+    request.from = dir.Path("night.dff");
+    request.target.output = dir.Path("out.dff");
+    cli::FileOutcome outcome = cli::ImportNightFile(request, dir.Path("model.dff"));
+    ASSERT_TRUE(outcome.ok) << outcome.reason;
+    WholeModel written;
+    ASSERT_EQ(written.Load(dir.Path("out.dff").c_str()), 1);
+    ASSERT_EQ(written.geometries.size(), 2u);
+    WholeModel night;
+    ASSERT_EQ(night.Load(dir.Path("night.dff").c_str()), 1);
+    for (size_t i = 0; i < 2; ++i) {
+        const Geometry& source0 = night.geometries[i].geometry;
+        EXPECT_TRUE(ColoursReadBack(written, i, nullptr, source0.prelitColors, source0.vertexCount))
+            << i;
+    }
+
+    // The second geometry of the night model lacks day colours: refused whole.
+    ASSERT_TRUE(WriteFile(dir.Path("night.dff"), BuildModel(target)));
+    outcome = cli::ImportNightFile(request, dir.Path("model.dff"));
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.reason, "geometry 1 of the night model has no day colours");
+}
+
+}  // namespace
+}  // namespace brennix::test
