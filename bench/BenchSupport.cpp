@@ -14,7 +14,10 @@
 #include <cstring>
 
 #include "brennix.h"
+#include "cli/Batch.h"
+#include "col/ColGenerate.h"
 #include "dff/DffModel.h"
+#include "dff/WholeModel.h"
 #include "support/ModelBuilder.h"
 #include "tool/Tool.h"
 
@@ -64,15 +67,27 @@ bool PaintUniformColors(const std::string& input, const std::string& output) {
     return ok;
 }
 
+// The col command's work on one model with its default options.
+bool MakeWholeModelCol(const std::string& input, const std::string& output) {
+    WholeModel model;
+    if (model.Load(input.c_str()) < 0)
+        return false;
+    std::string name = input.substr(0, input.size() - 4);  // without ".dff"
+    std::vector<uint8_t> bytes;
+    std::string why;
+    return GenerateColBytes(model, ColRequest(), name, &bytes, &why) &&
+           cli::WriteFileAtomically(output, bytes.data(), bytes.size(), &why);
+}
+
 }  // namespace
 
 const std::vector<SizeClass>& SizeClasses() {
     // About 140 bytes per triangle with two vertices per triangle.
     static const std::vector<SizeClass> kSizes = {
-        {"10kb", 70, 140, 70},
-        {"100kb", 720, 1440, 720},
-        {"1mb", 7400, 14800, 7400},
-        {"13mb", 100000, 200000, 65535},
+        {"10kb", 70, 140, 70, 70},
+        {"100kb", 720, 1440, 720, 720},
+        {"1mb", 7400, 14800, 7400, 7400},
+        {"13mb", 100000, 200000, 65535, 65533},
     };
     return kSizes;
 }
@@ -87,22 +102,26 @@ const SizeClass* FindSize(const std::string& label) {
 
 const std::vector<JobInfo>& Jobs() {
     static const std::vector<JobInfo> kJobs = {
-        {Job::kInfo, "info", "program -i: load, frames, geometry", 1.5, false, true},
-        {Job::kAppend, "append", "program -a: load, attach COL3, save", 1.5, false, true},
+        {Job::kInfo, "info", "program -i: load, frames, geometry", 1.5, ModelKind::kFull, true},
+        {Job::kAppend, "append", "program -a: load, attach COL3, save", 1.5, ModelKind::kFull,
+         true},
         {Job::kGenerateEmpty, "genempty", "program -g empty: load, geometry, bounds, write COL3",
-         1.5, false, true},
-        {Job::kGenerateBox, "genbox", "program -g box: load, geometry, box, write COL3", 1.5, false,
-         true},
+         1.5, ModelKind::kFull, true},
+        {Job::kGenerateBox, "genbox", "program -g box: load, geometry, box, write COL3", 1.5,
+         ModelKind::kFull, true},
         {Job::kGenerateMesh, "genmesh", "program -g mesh: load, geometry, faces, write COL3", 1.5,
-         true, true},
-        {Job::kNightColors, "night", "program -v: two models, import, rebuild, save", 1.8, false,
-         true},
+         ModelKind::kMesh, true},
+        {Job::kNightColors, "night", "program -v: two models, import, rebuild, save", 1.8,
+         ModelKind::kFull, true},
+        {Job::kCol, "col", "command col: whole clump, placed, welded mesh, write COL3", 1.5,
+         ModelKind::kCol, true},
         {Job::kUniformColors, "uniform", "model library: load, geometry, paint, rebuild, save", 1.8,
-         false, false},
-        {Job::kLibraryGenerate, "libgenerate", "GenerateColFromDff (mesh)", 1.5, true, false},
-        {Job::kLibraryAppend, "libappend", "AppendColToDff", 1.5, false, false},
-        {Job::kLibraryNight, "libnight", "ImportNVCFromDff", 1.8, false, false},
-        {Job::kLibraryPaint, "libpaint", "EasyVertexColors", 1.8, false, false},
+         ModelKind::kFull, false},
+        {Job::kLibraryGenerate, "libgenerate", "GenerateColFromDff (mesh)", 1.5, ModelKind::kMesh,
+         false},
+        {Job::kLibraryAppend, "libappend", "AppendColToDff", 1.5, ModelKind::kFull, false},
+        {Job::kLibraryNight, "libnight", "ImportNVCFromDff", 1.8, ModelKind::kFull, false},
+        {Job::kLibraryPaint, "libpaint", "EasyVertexColors", 1.8, ModelKind::kFull, false},
     };
     return kJobs;
 }
@@ -125,6 +144,12 @@ std::string MeshModelName(const SizeClass& size) {
     return std::string("g") + size.label + ".dff";
 }
 
+std::string ColModelName(const SizeClass& size) {
+    if (size.colTriangles == size.triangles)
+        return ModelName(size);
+    return std::string("c") + size.label + ".dff";
+}
+
 std::string NightModelName(const SizeClass& size) {
     return std::string("n") + size.label + ".dff";
 }
@@ -133,9 +158,31 @@ std::string CollisionName() {
     return "small.col";
 }
 
+int32_t TrianglesFor(const JobInfo& job, const SizeClass& size) {
+    switch (job.model) {
+        case ModelKind::kFull:
+            break;
+        case ModelKind::kMesh:
+            return size.meshTriangles;
+        case ModelKind::kCol:
+            return size.colTriangles;
+    }
+    return size.triangles;
+}
+
 JobFiles FilesFor(const JobInfo& job, const SizeClass& size) {
     JobFiles files;
-    files.inputs.push_back(job.usesMeshModel ? MeshModelName(size) : ModelName(size));
+    switch (job.model) {
+        case ModelKind::kFull:
+            files.inputs.push_back(ModelName(size));
+            break;
+        case ModelKind::kMesh:
+            files.inputs.push_back(MeshModelName(size));
+            break;
+        case ModelKind::kCol:
+            files.inputs.push_back(ColModelName(size));
+            break;
+    }
     switch (job.job) {
         case Job::kInfo:
             break;
@@ -148,6 +195,7 @@ JobFiles FilesFor(const JobInfo& job, const SizeClass& size) {
         case Job::kGenerateBox:
         case Job::kGenerateMesh:
         case Job::kLibraryGenerate:
+        case Job::kCol:
             files.output = "out.col";
             break;
         case Job::kNightColors:
@@ -171,6 +219,10 @@ bool WriteModelFiles() {
         }
         if (MeshModelName(size) != ModelName(size) &&
             !WriteBytes(MeshModelName(size), LargeModelBytes(size.meshTriangles, size.vertices))) {
+            return false;
+        }
+        if (ColModelName(size) != ModelName(size) &&
+            !WriteBytes(ColModelName(size), LargeModelBytes(size.colTriangles, size.vertices))) {
             return false;
         }
     }
@@ -200,6 +252,8 @@ std::vector<std::string> ProgramArguments(const JobInfo& job, const JobFiles& fi
             return {"brennix", "-g", "mesh", "-d", model, "-o", files.output};
         case Job::kNightColors:
             return {"brennix", "-v", "-d", model, "-n", files.inputs[1], "-o", files.output};
+        case Job::kCol:
+            return {"brennix", "col", "-o", files.output, model};
         default:
             return {};
     }
@@ -220,6 +274,8 @@ bool RunJob(const JobInfo& job, const JobFiles& files) {
             RunTool(options);
             return true;
         }
+        case Job::kCol:
+            return MakeWholeModelCol(model, files.output);
         case Job::kUniformColors:
             return PaintUniformColors(model, files.output);
         case Job::kLibraryGenerate:
@@ -310,7 +366,8 @@ bool ReadText(const std::string& path, std::string* text) {
 }
 
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& arguments,
-                     const std::string& directory, const std::string& stdoutPath) {
+                     const std::string& directory, const std::string& stdoutPath,
+                     const std::string& stderrPath) {
     ChildResult result;
     std::vector<char*> argv;
     for (const std::string& argument : arguments)
@@ -323,6 +380,10 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
     // is the caller's.
     posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
+    if (!stderrPath.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 2, stderrPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
 
     auto start = std::chrono::steady_clock::now();

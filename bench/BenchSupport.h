@@ -22,6 +22,9 @@ struct SizeClass {
     int32_t triangles;
     int32_t vertices;
     int32_t meshTriangles;  // for the mesh generator: at most 65535
+    // For the col command: at most 65533, so that its triangles (each on
+    // three consecutive vertices) use at most 65535 vertices, all distinct.
+    int32_t colTriangles;
 };
 
 const std::vector<SizeClass>& SizeClasses();
@@ -34,6 +37,7 @@ enum class Job {
     kGenerateBox,
     kGenerateMesh,
     kNightColors,
+    kCol,
     kUniformColors,
     kLibraryGenerate,
     kLibraryAppend,
@@ -41,13 +45,20 @@ enum class Job {
     kLibraryPaint,
 };
 
+// The model a job reads. Below the largest size all three are the same file.
+enum class ModelKind {
+    kFull,  // every size at the reader's limits
+    kMesh,  // at most 65535 triangles, for the classic mesh generator
+    kCol,   // at most 65535 vertices in use, for the col command
+};
+
 struct JobInfo {
     Job job;
-    const char* name;    // short word used in benchmark names and tables
-    const char* what;    // one line for the tables
-    double copyTarget;   // largest allowed job time / plain copy time
-    bool usesMeshModel;  // the 65535-triangle model at the largest size
-    bool viaProgram;     // peak memory measured on the program itself
+    const char* name;   // short word used in benchmark names and tables
+    const char* what;   // one line for the tables
+    double copyTarget;  // largest allowed job time / plain copy time
+    ModelKind model;    // which model of each size it reads
+    bool viaProgram;    // peak memory measured on the program itself
 };
 
 const std::vector<JobInfo>& Jobs();
@@ -62,10 +73,13 @@ struct JobFiles {
 // Names of the generated files.
 std::string ModelName(const SizeClass& size);      // "m13mb.dff"
 std::string MeshModelName(const SizeClass& size);  // "g13mb.dff" (same bytes below 65536 triangles)
+std::string ColModelName(const SizeClass& size);   // "c13mb.dff" (likewise)
 std::string NightModelName(const SizeClass& size);  // "n13mb.dff", a second copy for the import
 std::string CollisionName();                        // "small.col"
 
 JobFiles FilesFor(const JobInfo& job, const SizeClass& size);
+// The triangle count of the model the job reads at this size.
+int32_t TrianglesFor(const JobInfo& job, const SizeClass& size);
 
 // Writes every model of every size and the COL3 file into the current
 // directory. Returns false (with a message on stderr) when a write failed.
@@ -79,9 +93,11 @@ std::vector<uint8_t> SmallCollisionBytes();
 std::vector<std::string> ProgramArguments(const JobInfo& job, const JobFiles& files);
 
 // Runs one job in this process, the way the program's mode or the library's
-// export does it. The program's modes print to standard output; the caller
-// decides where that goes. Returns false when the library reported a
-// failure (the program's modes report theirs only on standard output).
+// export does it; the col command's work on one file: the whole clump read,
+// the COL3 file made and written through a temporary file. The program's
+// modes print to standard output; the caller decides where that goes.
+// Returns false when the library or the col command reported a failure (the
+// program's modes report theirs only on standard output).
 bool RunJob(const JobInfo& job, const JobFiles& files);
 
 // The plain copy: reads every input whole with fread, then writes
@@ -97,8 +113,9 @@ bool WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool ReadText(const std::string& path, std::string* text);
 
 // Starts a program with `directory` as its working directory and standard
-// output sent to stdoutPath (relative to the caller's directory), waits for
-// it, and reports its wall time and peak resident size.
+// output sent to stdoutPath (relative to the caller's directory), standard
+// error too to stderrPath when one is given, waits for it, and reports its
+// wall time and peak resident size.
 struct ChildResult {
     bool started = false;
     int status = -1;  // exit status, or -1 when it did not exit normally
@@ -107,7 +124,8 @@ struct ChildResult {
     long minorFaults = 0;     // ru_minflt: pages the child touched afresh
 };
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& arguments,
-                     const std::string& directory, const std::string& stdoutPath);
+                     const std::string& directory, const std::string& stdoutPath,
+                     const std::string& stderrPath = "");
 
 // The directory of the running executable, with a trailing '/'.
 std::string ExecutableDirectory();

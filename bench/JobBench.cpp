@@ -1,12 +1,17 @@
 // Speed and memory of every job at full scale, each beside a plain copy of
-// the same files measured in the same run; process-all over a folder of
-// small models; each job's peak memory and wall time as a process of its
-// own; the bytes each job moves in memory. Ends with a Markdown report.
+// the same files measured in the same run; process-all and the commands over
+// a folder of small models; each job's peak memory and wall time as a
+// process of its own; the bytes each job moves in memory. Ends with a
+// Markdown report.
 //
 //   brennix_bench [--workdir=DIR] [--markdown=FILE] [--job-min-time=SECONDS]
-//                 [--batch-files=N] [--batch-iterations=N] [--memory-runs=N]
-//                 [--skip-batch] [--skip-memory] [--adaptive-malloc]
-//                 [--program=PATH] [--driver=PATH] [Google Benchmark flags]
+//                 [--batch-files=N] [--batch-iterations=N] [--per-file-runs=N]
+//                 [--memory-runs=N] [--skip-batch] [--skip-memory]
+//                 [--adaptive-malloc] [--program=PATH] [--driver=PATH]
+//                 [Google Benchmark flags]
+//
+// --per-file-runs sets how often each command runs over the folder one
+// process per file (default 1; 0 leaves it out), the slowest part by far.
 //
 // The work folder (default "bench-work", created when missing) receives the
 // generated models; the program and the one-job driver default to the
@@ -57,6 +62,7 @@ struct Options {
     double jobMinTime = 0.3;
     int batchFiles = 10000;
     int batchIterations = 3;
+    int perFileRuns = 1;
     int memoryRuns = 3;
     bool skipBatch = false;
     bool skipMemory = false;
@@ -99,6 +105,8 @@ void ParseOptions(int* argc, char** argv) {
             g_options.batchFiles = std::atoi(value.c_str());
         } else if (TakeFlag(a, "--batch-iterations", &value)) {
             g_options.batchIterations = std::atoi(value.c_str());
+        } else if (TakeFlag(a, "--per-file-runs", &value)) {
+            g_options.perFileRuns = std::atoi(value.c_str());
         } else if (TakeFlag(a, "--memory-runs", &value)) {
             g_options.memoryRuns = std::atoi(value.c_str());
         } else if (std::strcmp(a, "--skip-batch") == 0) {
@@ -419,6 +427,159 @@ void BenchBatch(benchmark::State& state) {
 }
 
 // ---------------------------------------------------------------------------
+// The commands over a folder of small models: each as one process with two
+// workers and with one, beside the same files done one process per file and
+// a plain copy of the models. Every run starts from the same fresh folder.
+
+const char kCommandDir[] = "cmdbatch";
+const char kCommandCopyDir[] = "cmdcopy";
+
+struct CommandBatch {
+    const char* name;                    // for the benchmark's name and the table
+    std::vector<std::string> arguments;  // after the program's name, before the paths
+    bool writesCol;                      // X.col beside each model
+    bool changesModels;                  // each model rewritten in place
+};
+
+const std::vector<CommandBatch>& CommandBatches() {
+    static const std::vector<CommandBatch> kBatches = {
+        {"info --json", {"info", "--json"}, false, false},
+        {"col", {"col"}, true, false},
+        {"paint", {"paint", "--day", "#C8B4A0", "--night", "40,40,80", "--in-place"}, false, true},
+    };
+    return kBatches;
+}
+
+struct CommandBatchResult {
+    std::vector<double> twoWorkerSeconds;
+    std::vector<double> oneWorkerSeconds;
+    std::vector<double> perFileSeconds;  // the whole loop of processes
+    std::vector<double> copySeconds;
+    std::string error;
+};
+
+// Command name -> its runs.
+std::map<std::string, CommandBatchResult> g_commandResults;
+
+bool WriteCommandFolder(const std::vector<uint8_t>& model) {
+    const std::string fresh = std::string("rm -rf ") + kCommandDir + " " + kCommandCopyDir +
+                              " && mkdir " + kCommandDir + " " + kCommandCopyDir;
+    if (std::system(fresh.c_str()) != 0)
+        return false;
+    for (int i = 0; i < g_options.batchFiles; ++i) {
+        if (!WriteBytes(std::string(kCommandDir) + "/" + BatchName(i, "dff"), model))
+            return false;
+    }
+    SyncWorkFolder();
+    return true;
+}
+
+// What a run of the command left behind, or "" when it did its work.
+std::string CheckCommandRun(const CommandBatch& batch, const ChildResult& run,
+                            const std::vector<uint8_t>& model) {
+    std::string log;
+    ReadText("cmd.err", &log);
+    if (!run.started)
+        return "could not start the program";
+    if (run.status != 0 || log.find("[error]") != std::string::npos)
+        return "exit status " + std::to_string(run.status) + ": " + log.substr(0, 200);
+    const std::string last =
+        std::string(kCommandDir) + "/" + BatchName(g_options.batchFiles - 1, "");
+    if (batch.writesCol && FileBytes(last + "col") == 0)
+        return "no collision file written";
+    std::string written;
+    if (batch.changesModels &&
+        (!ReadText(last + "dff", &written) || written == std::string(model.begin(), model.end()))) {
+        return "the model was not changed";
+    }
+    return "";
+}
+
+void BenchCommandBatch(benchmark::State& state, const CommandBatch* batch) {
+    CommandBatchResult& result = g_commandResults[batch->name];
+    result = CommandBatchResult();
+    const std::vector<uint8_t> model = SmallModelBytes();
+    auto fail = [&](const std::string& why) {
+        result.error = why;
+        state.SkipWithError(result.error.c_str());
+    };
+    // The folder as one argument, with N workers.
+    auto pooled = [&](unsigned workers) {
+        std::vector<std::string> arguments = {"brennix"};
+        arguments.insert(arguments.end(), batch->arguments.begin(), batch->arguments.end());
+        arguments.insert(arguments.end(), {"-j", std::to_string(workers), "."});
+        ChildResult run =
+            RunChild(g_options.program, arguments, kCommandDir, "/dev/null", "cmd.err");
+        std::string why = CheckCommandRun(*batch, run, model);
+        if (!why.empty())
+            fail(why);
+        return run.wallSeconds;
+    };
+    int iteration = 0;
+    for (auto _ : state) {
+        if (!WriteCommandFolder(model)) {
+            fail("cannot write the models");
+            break;
+        }
+        const double two = pooled(2);
+        if (!result.error.empty() || !WriteCommandFolder(model))
+            break;
+        const double one = pooled(1);
+        if (!result.error.empty())
+            break;
+        auto t0 = std::chrono::steady_clock::now();
+        bool copied = true;
+        for (int i = 0; i < g_options.batchFiles && copied; ++i) {
+            const std::string name = BatchName(i, "dff");
+            const std::string from = std::string(kCommandDir) + "/" + name;
+            copied = PlainCopy({from}, std::string(kCommandCopyDir) + "/" + name, FileBytes(from));
+        }
+        auto t1 = std::chrono::steady_clock::now();
+        if (!copied) {
+            fail("the copy failed");
+            break;
+        }
+        if (iteration++ < g_options.perFileRuns) {
+            if (!WriteCommandFolder(model)) {
+                fail("cannot write the models");
+                break;
+            }
+            // As a shell loop would: one process per model, one after another.
+            std::vector<std::string> arguments = {"brennix"};
+            arguments.insert(arguments.end(), batch->arguments.begin(), batch->arguments.end());
+            arguments.push_back("");
+            auto p0 = std::chrono::steady_clock::now();
+            ChildResult run;
+            for (int i = 0; i < g_options.batchFiles; ++i) {
+                arguments.back() = BatchName(i, "dff");
+                run = RunChild(g_options.program, arguments, kCommandDir, "/dev/null", "cmd.err");
+                if (!run.started || run.status != 0)
+                    break;
+            }
+            auto p1 = std::chrono::steady_clock::now();
+            std::string why = CheckCommandRun(*batch, run, model);
+            if (!why.empty()) {
+                fail("one process per file: " + why);
+                break;
+            }
+            result.perFileSeconds.push_back(Seconds(p0, p1));
+        }
+        state.SetIterationTime(two);
+        result.twoWorkerSeconds.push_back(two);
+        result.oneWorkerSeconds.push_back(one);
+        result.copySeconds.push_back(Seconds(t0, t1));
+    }
+    SyncWorkFolder();
+    const double twoMs = Median(result.twoWorkerSeconds) * 1e3;
+    const double copyMs = Median(result.copySeconds) * 1e3;
+    state.counters["files"] = g_options.batchFiles;
+    state.counters["j1_ms"] = Median(result.oneWorkerSeconds) * 1e3;
+    state.counters["per_file_ms"] = Median(result.perFileSeconds) * 1e3;
+    state.counters["copy_ms"] = copyMs;
+    state.counters["x_copy"] = copyMs > 0 ? twoMs / copyMs : 0;
+}
+
+// ---------------------------------------------------------------------------
 // Peak resident size of each job on the largest model, one process per run.
 
 struct ProcessResult {
@@ -596,6 +757,10 @@ std::vector<Traffic> CountTraffic() {
     std::vector<Traffic> out;
     const SizeClass& size = SizeClasses().back();
     for (const JobInfo& job : Jobs()) {
+        // The col command's working arrays are its generator's own; the
+        // tables above give its time and memory.
+        if (job.job == Job::kCol)
+            continue;
         Traffic t;
         t.job = &job;
         JobFiles files = FilesFor(job, size);
@@ -645,6 +810,8 @@ std::vector<Traffic> CountTraffic() {
                 t.work = 8 * v;
                 t.written = output;  // the rebuilt list is written from the geometry
                 break;
+            case Job::kCol:
+                break;
         }
         out.push_back(t);
     }
@@ -693,8 +860,9 @@ std::string Report(const std::vector<Traffic>& traffic) {
             continue;
         const bool isTop = top == r.size->label;
         std::string label = r.size->label;
-        if (isTop && r.job->usesMeshModel)
-            label += " (65535 tri.)";
+        const int32_t triangles = TrianglesFor(*r.job, *r.size);
+        if (triangles != r.size->triangles)
+            label += " (" + std::to_string(triangles) + " tri.)";
         md += "| " + std::string(r.job->name) + " | " + label + " | " + MiB(r.inputBytes) + " | " +
               MiB(r.outputBytes) + " | ";
         if (!r.error.empty() || r.jobSeconds.empty()) {
@@ -806,6 +974,53 @@ std::string Report(const std::vector<Traffic>& traffic) {
         }
     }
 
+    if (!g_options.skipBatch && !g_commandResults.empty()) {
+        md += "\n## The commands over a folder of small models\n\n";
+        md += "Each command as a child process over a folder of " +
+              std::to_string(g_options.batchFiles) + " models (" +
+              std::to_string(SmallModelBytes().size()) +
+              " bytes each), the folder written afresh and synced before each run: once with "
+              "`-j 2` (two workers) and once with `-j 1`, the folder given as the one argument, "
+              "median of " +
+              std::to_string(g_options.batchIterations) +
+              " runs. *One process per file*: the same command on the same files, one process "
+              "per model in turn, as a shell loop would run it (" +
+              std::to_string(g_options.perFileRuns) +
+              (g_options.perFileRuns == 1 ? " run" : " runs") +
+              "). *copy*: a loop that freads each model whole and fwrites it into an empty "
+              "folder. `info --json` writes to /dev/null; `col` writes X.col beside each model; "
+              "`paint --day #C8B4A0 --night 40,40,80 --in-place` rewrites each model.\n\n";
+        md +=
+            "| command | files | -j 2 ms | -j 1 ms | -j 1 / -j 2 | one process per file ms | "
+            "per file / -j 2 | copy ms | -j 2 x copy |\n";
+        md += "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+        for (const CommandBatch& batch : CommandBatches()) {
+            auto found = g_commandResults.find(batch.name);
+            if (found == g_commandResults.end())
+                continue;
+            const CommandBatchResult& r = found->second;
+            md += "| " + std::string(batch.name) + " | " + std::to_string(g_options.batchFiles) +
+                  " | ";
+            if (!r.error.empty() || r.twoWorkerSeconds.empty()) {
+                md += "failed: " + (r.error.empty() ? std::string("no samples") : r.error) +
+                      " | | | | | | |\n";
+                continue;
+            }
+            const double two = Median(r.twoWorkerSeconds) * 1e3;
+            const double one = Median(r.oneWorkerSeconds) * 1e3;
+            const double copy = Median(r.copySeconds) * 1e3;
+            md += Format("%.1f", two) + " | " + Format("%.1f", one) + " | " +
+                  Format("%.2f", one / two) + " | ";
+            if (r.perFileSeconds.empty()) {
+                md += "not run | | ";
+            } else {
+                const double perFile = Median(r.perFileSeconds) * 1e3;
+                md += Format("%.0f", perFile) + " | " + Format("%.1f", perFile / two) + " | ";
+            }
+            md += Format("%.1f", copy) + " | " + Format("%.2f", two / copy) + " |\n";
+        }
+    }
+
     if (!g_options.skipMemory) {
         md += "\n## Peak memory on the largest model, and each job as a process of its own\n\n";
         md +=
@@ -912,6 +1127,16 @@ int main(int argc, char** argv) {
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond)
             ->Iterations(g_options.batchIterations);
+        for (const CommandBatch& batch : CommandBatches()) {
+            std::string name = batch.name;
+            name = name.substr(0, name.find(' '));
+            benchmark::RegisterBenchmark(
+                ("batch/" + name + "/" + std::to_string(g_options.batchFiles)).c_str(),
+                BenchCommandBatch, &batch)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(g_options.batchIterations);
+        }
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

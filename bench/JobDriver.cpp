@@ -33,8 +33,11 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "cli/Batch.h"
+#include "col/ColGenerate.h"
 #include "col/ColModel.h"
 #include "dff/DffModel.h"
+#include "dff/WholeModel.h"
 
 using namespace brennix::bench;
 
@@ -89,8 +92,33 @@ private:
     std::chrono::steady_clock::time_point last_;
 };
 
+// The col command's work on one file, as its steps.
+bool TimedCol(const JobFiles& files, StepTimer& t) {
+    using namespace brennix;
+    t.Step("load whole clump");
+    WholeModel model;
+    bool ok = model.Load(files.inputs[0].c_str()) >= 0;
+    t.Step("generate");
+    ColModel col;
+    std::string why;
+    ok = ok && GenerateCol(model, ColRequest(), &col, &why);
+    t.Step("build COL3");
+    ByteBuffer out;
+    const std::string name = files.inputs[0].substr(0, files.inputs[0].size() - 4);
+    ok = ok && col.BuildFile(out, name.c_str(), ColConvention::kStandard);
+    t.Step("save COL3");
+    ok = ok && cli::WriteFileAtomically(files.output, out.data, out.length, &why);
+    t.Step("release");
+    out.Release();
+    col.Release();
+    t.Step(nullptr);
+    return ok;
+}
+
 bool TimedJob(const JobInfo& job, const JobFiles& files, StepTimer& t) {
     using namespace brennix;
+    if (job.job == Job::kCol)
+        return TimedCol(files, t);
     DffModel model;
     DffModel second;
     model.Init();
@@ -151,6 +179,9 @@ bool TimedJob(const JobInfo& job, const JobFiles& files, StepTimer& t) {
             ok = ok && model.FirstGeometry()->ImportNightColors(*second.FirstGeometry());
             t.Step("rebuild and save");
             ok = ok && model.SaveWithRebuiltGeometry(files.output.c_str()) > 0;
+            break;
+        case Job::kCol:
+            ok = false;  // TimedCol
             break;
         case Job::kUniformColors:
         case Job::kLibraryPaint: {

@@ -17,9 +17,9 @@ const char* const kCommandWords[] = {"col", "info", "attach", "extract", "paint"
 bool IsCommandLine(int argc, char** argv) {
     if (argc < 2 || argv == nullptr || argv[1] == nullptr)
         return false;
+    // Only a command word selects the commands: every other line, "--help"
+    // included, is the classic program's and keeps its classic answer.
     const char* first = argv[1];
-    if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "--version") == 0)
-        return true;
     for (const char* word : kCommandWords) {
         if (std::strcmp(first, word) == 0)
             return true;
@@ -32,6 +32,9 @@ int RunCommands(int argc, char** argv) {
         CLI::App app{"Tools for DFF models and COL3 collision files.", "brennix"};
         app.set_version_flag("--version", "brennix " BRENNIX_VERSION);
         app.require_subcommand(1);
+        // "brennix col --version": options a command does not know fall
+        // through to the program's own, such as the version flag.
+        app.fallthrough();
         CommandContext context;
         AddColCommand(app, context);
         AddInfoCommand(app, context);

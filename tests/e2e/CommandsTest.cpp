@@ -48,9 +48,12 @@ TEST_F(CommandsTest, AnswersHelpAndVersionAndRefusesBadUsage) {
         const char* inOutput;  // expected in standard output, or null
     };
     const Case cases[] = {
-        {{"--help"}, 0, "Subcommands:"},
         {{"col", "--help"}, 0, "--out-dir"},
-        {{"--version"}, 0, "brennix 0.2.0"},
+        {{"info", "--help"}, 0, "--json"},
+        {{"col", "--version"}, 0, "brennix 0.2.0"},
+        // Without a command word the line is the classic program's.
+        {{"--help"}, 0, "[usage] Modes:"},
+        {{"--version"}, 0, "[usage] Modes:"},
         {{"info"}, 2, nullptr},
         {{"info", "--no-such-option", "a.dff"}, 2, nullptr},
         {{"col", "-j", "0", "a.dff"}, 2, nullptr},

@@ -5,7 +5,9 @@
 //
 //   brennix_windows_fixtures DIR
 //
-// DIR/in holds the inputs, DIR/expected the reference outputs.
+// DIR/in holds the inputs, DIR/expected the reference outputs. The command
+// checks of .ci/windows take their references from the native program
+// instead, run on the same inputs.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -50,6 +52,36 @@ ClumpSpec NightVersion(ClumpSpec model) {
     }
     return model;
 }
+
+// Frames "root" (moved, never applied), "body" under it moved by a fraction
+// and "door" under "body" turned 30 degrees about z and tilted, so that the
+// placed vertices are inexact floats. The body draws the canonical geometry,
+// the door a box, each with its own texture.
+ClumpSpec TwoPartModel() {
+    FrameListSpec frames;
+    frames.frames = {MakeFrame("root", -1), MakeFrame("body", 0), MakeFrame("door", 1)};
+    frames.frames[0].position = {40.0f, -7.0f, 3.0f};
+    frames.frames[1].position = {1.3f, -2.7f, 0.35f};
+    const float c = 0.8660254f;  // cos 30
+    const float s = 0.5f;
+    frames.frames[2].rotation = {c, s, 0.0f, -s, c, 0.1f, 0.0f, -0.1f, 0.99f};
+    frames.frames[2].position = {2.05f, 0.6f, -1.15f};
+    GeometryListSpec list;
+    list.geometries = {MakeCanonicalGeometry(),
+                       MakeBoxModel({-0.45f, -0.2f, 0.0f}, {0.45f, 0.2f, 1.7f}).FirstGeometry()};
+    list.geometries[1].materials = {MakeMaterial("door_panel")};
+    ClumpSpec model;
+    model.children = {ClumpChild::MakeStruct(2),
+                      ClumpChild::MakeFrameList(frames),
+                      ClumpChild::MakeGeometryList(list),
+                      ClumpChild::MakeAtomic(MakeAtomicPayload(1, 0)),
+                      ClumpChild::MakeAtomic(MakeAtomicPayload(2, 1)),
+                      ClumpChild::MakeExtension()};
+    return model;
+}
+
+// The vehicles' collision id, beside the classic kEntryCollision.
+constexpr uint32_t kEntryVehicleCollision = 0x253F2FA;
 
 bool Check(int result, const char* what) {
     if (result == 0)
@@ -116,6 +148,13 @@ int main(int argc, char** argv) {
     nanModel.FirstGeometry().sphere.r = BitsToFloat(kSignallingNan);
     nanModel.FirstGeometry().sphere.x = BitsToFloat(kQuietNan);
 
+    const ClumpSpec parts = TwoPartModel();
+    // Both collision ids in the clump Extension, the vehicles' one first.
+    ClumpSpec partsWithCollision = parts;
+    partsWithCollision.ExtensionEntries() = {
+        ExtensionEntry{kEntryVehicleCollision, MakeCol3File()},
+        ExtensionEntry{kEntryCollision, MakeCol3File()}};
+
     const bool written =
         Put(in / "model.dff", BuildModel(canonical)) &&
         Put(in / "night.dff", BuildModel(NightVersion(canonical))) &&
@@ -127,6 +166,8 @@ int main(int argc, char** argv) {
         Put(in / "more.dff", BuildModel(moreVertices)) &&
         Put(in / "noprelit.dff", BuildModel(noDayColours)) &&
         Put(in / "nan.dff", BuildModel(nanModel)) && Put(in / "small.col", MakeCol3File()) &&
+        Put(in / "parts.dff", BuildModel(parts)) &&
+        Put(in / "partscol.dff", BuildModel(partsWithCollision)) &&
         Put(in / "garbage.dff", Bytes{'n', 'o', 't', ' ', 'a', ' ', 'm', 'o', 'd', 'e', 'l'});
     if (!written)
         return 1;
