@@ -2,38 +2,7 @@
 #   cmake -S . -B build-mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 # The compilers are found on PATH; set BRENNIX_MINGW_PREFIX for another
 # triplet. Wine, when present, runs the results for try_run and tests.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-if(NOT BRENNIX_MINGW_PREFIX)
-  set(BRENNIX_MINGW_PREFIX i686-w64-mingw32)
-endif()
-
-# The compilers' posix thread variant, whose C++ library has std::thread (the
-# win32 variant's has none); the plain names where that variant is all there
-# is. The program links the runtime statically, threads included.
-find_program(BRENNIX_MINGW_CC NAMES ${BRENNIX_MINGW_PREFIX}-gcc-posix ${BRENNIX_MINGW_PREFIX}-gcc)
-find_program(BRENNIX_MINGW_CXX NAMES ${BRENNIX_MINGW_PREFIX}-g++-posix ${BRENNIX_MINGW_PREFIX}-g++)
-if(NOT BRENNIX_MINGW_CC)
-  set(BRENNIX_MINGW_CC ${BRENNIX_MINGW_PREFIX}-gcc)
-endif()
-if(NOT BRENNIX_MINGW_CXX)
-  set(BRENNIX_MINGW_CXX ${BRENNIX_MINGW_PREFIX}-g++)
-endif()
-
-set(CMAKE_C_COMPILER ${BRENNIX_MINGW_CC})
-set(CMAKE_CXX_COMPILER ${BRENNIX_MINGW_CXX})
-set(CMAKE_RC_COMPILER ${BRENNIX_MINGW_PREFIX}-windres)
-set(CMAKE_AR ${BRENNIX_MINGW_PREFIX}-ar CACHE FILEPATH "Archiver")
-set(CMAKE_RANLIB ${BRENNIX_MINGW_PREFIX}-ranlib CACHE FILEPATH "Ranlib")
-
-# Headers and libraries come from the cross compiler's own sysroot only.
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-find_program(BRENNIX_WINE wine)
-if(BRENNIX_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${BRENNIX_WINE})
-endif()
+set(BRENNIX_MINGW_TRIPLET i686-w64-mingw32)
+set(BRENNIX_WINE_NAMES wine)
+include(${CMAKE_CURRENT_LIST_DIR}/MingwCommon.cmake)

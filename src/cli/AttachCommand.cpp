@@ -1,12 +1,7 @@
 // brennix attach: embeds a collision file in each model, as an entry of the
 // clump's Extension.
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <memory>
-#include <sstream>
 
 #include "cli/ModelCommands.h"
 #include "col/ColInfo.h"
@@ -16,49 +11,9 @@ namespace brennix::cli {
 
 namespace {
 
-std::string Hex(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
-    return text;
-}
-
-// The options of --generate as the command line gives them.
-struct GenerateOptions {
-    std::string surfacesFile;
-    bool noWeld = false;
-    unsigned surface = 0;
-};
-
-// The name a generated collision carries: the model's file name without ".dff".
-std::string ModelNameOf(const std::string& path) {
-    std::string name = std::filesystem::path(path).filename().string();
-    if (name.size() > 4) {
-        std::string tail = name.substr(name.size() - 4);
-        for (char& c : tail)
-            c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        if (tail == ".dff")
-            name.resize(name.size() - 4);
-    }
-    return name;
-}
-
-int RunAttach(AttachRequest request, const GenerateOptions& options) {
-    request.generator.weld = !options.noWeld;
-    request.generator.surface = static_cast<uint8_t>(options.surface);
-    if (!options.surfacesFile.empty()) {
-        std::ifstream in(options.surfacesFile, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        std::string why;
-        if (!in || in.bad()) {
-            PrintError("--surfaces " + options.surfacesFile + ": cannot read the file");
-            return kExitUsage;
-        }
-        if (!ParseSurfaceRules(text.str(), &request.generator.surfaces, &why)) {
-            PrintError("--surfaces " + options.surfacesFile + ": " + why);
-            return kExitUsage;
-        }
-    }
+int RunAttach(AttachRequest request, const GeneratorOptions& options) {
+    if (!ApplyGeneratorOptions(options, &request.generator))
+        return kExitUsage;
     std::vector<InputFile> files = ExpandInputs(request.inputs.paths, request.inputs.recursive);
     if (!CheckWriteTarget(request.target, files.size()))
         return kExitUsage;
@@ -74,15 +29,10 @@ int RunAttach(AttachRequest request, const GenerateOptions& options) {
             return kExitFailed;
         }
     }
-    BatchSettings settings;
-    settings.command = "attach";
-    settings.jobs = request.inputs.jobs;
-    BatchResult result = RunBatch(
-        files,
+    return RunCommandBatch(
+        "attach", files, request.inputs.jobs,
         [&request](size_t, const std::string& path) { return AttachModelFile(request, path); },
-        settings);
-    PrintSummary(result, "written");
-    return result.ExitCode();
+        "written");
 }
 
 }  // namespace
@@ -90,15 +40,8 @@ int RunAttach(AttachRequest request, const GenerateOptions& options) {
 FileOutcome AttachModelFile(const AttachRequest& request, const std::string& path) {
     FileOutcome outcome;
     WholeModel model;
-    if (model.Load(path.c_str()) < 0) {
-        outcome.reason = "cannot read the file";
+    if (!LoadClumpModel(path, &model, &outcome.reason))
         return outcome;
-    }
-    if (!model.hasClump) {
-        outcome.reason =
-            model.problems.empty() ? "the file holds no clump" : model.problems.front().message;
-        return outcome;
-    }
     const ChunkPlace* existing = FirstCollisionEntry(model);
     if (existing != nullptr && !request.replace) {
         outcome.reason = "the model already has a collision (entry " + Hex(existing->type) +
@@ -161,7 +104,7 @@ FileOutcome AttachModelFile(const AttachRequest& request, const std::string& pat
 
 void AddAttachCommand(CLI::App& app, CommandContext& context) {
     auto request = std::make_shared<AttachRequest>();
-    auto options = std::make_shared<GenerateOptions>();
+    auto options = std::make_shared<GeneratorOptions>();
     CLI::App* command =
         app.add_subcommand("attach", "Embed a collision file in each model's clump Extension");
     AddInputOptions(*command, request->inputs);
@@ -185,49 +128,7 @@ void AddAttachCommand(CLI::App& app, CommandContext& context) {
                        "Make each model's collision as `brennix col` does, instead of a file; "
                        "its options follow")
             ->excludes(col);
-    const std::map<std::string, Placement> placements{
-        {"auto", Placement::kAuto}, {"frames", Placement::kFrames}, {"none", Placement::kNone}};
-    command
-        ->add_option("--place", request->generator.placement,
-                     "With --generate: where the atomics' vertices go")
-        ->type_name("auto|frames|none")
-        ->transform(CLI::CheckedTransformer(placements, CLI::ignore_case).description(""))
-        ->needs(generate);
-    const std::map<std::string, ColShape> shapes{
-        {"mesh", ColShape::kMesh}, {"box", ColShape::kBox}, {"empty", ColShape::kEmpty}};
-    command
-        ->add_option("--shape", request->generator.shape,
-                     "With --generate: every triangle, one box, or the bounds only")
-        ->type_name("mesh|box|empty")
-        ->transform(CLI::CheckedTransformer(shapes, CLI::ignore_case).description(""))
-        ->needs(generate);
-    command
-        ->add_option("--skip", request->generator.skip,
-                     "With --generate: leave out the atomics whose frame name matches; "
-                     "repeatable")
-        ->type_name("GLOB")
-        ->allow_extra_args(false)
-        ->needs(generate);
-    command
-        ->add_flag("--no-weld", options->noWeld,
-                   "With --generate: keep every vertex instead of merging close ones")
-        ->needs(generate);
-    command
-        ->add_option("--surface", options->surface,
-                     "With --generate: surface id of every face (default 0)")
-        ->type_name("N")
-        ->check(CLI::Range(0u, 255u))
-        ->needs(generate);
-    command
-        ->add_option("--surfaces", options->surfacesFile,
-                     "With --generate: surface ids by texture name, lines like 'grass* = 9'")
-        ->type_name("FILE")
-        ->check(CLI::ExistingFile)
-        ->needs(generate);
-    command
-        ->add_flag("--face-groups", request->generator.faceGroups,
-                   "With --generate: order the faces in groups of at most 50")
-        ->needs(generate);
+    AddGeneratorOptions(*command, request->generator, *options, generate);
     command->callback([request, options, &context] {
         context.run = [request, options] { return RunAttach(*request, *options); };
     });

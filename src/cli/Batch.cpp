@@ -297,6 +297,16 @@ void PrintSummary(const BatchResult& result, const char* doneWord) {
     std::fputc('\n', stderr);
 }
 
+int RunCommandBatch(const std::string& command, const std::vector<InputFile>& inputs, unsigned jobs,
+                    const FileJob& job, const char* doneWord) {
+    BatchSettings settings;
+    settings.command = command;
+    settings.jobs = jobs;
+    BatchResult result = RunBatch(inputs, job, settings);
+    PrintSummary(result, doneWord);
+    return result.ExitCode();
+}
+
 void PrintError(const std::string& text) {
     std::fflush(stdout);
     std::fprintf(stderr, "[error] %s\n", text.c_str());

@@ -76,6 +76,12 @@ BatchResult RunBatch(const std::vector<InputFile>& inputs, const FileJob& job,
 // a success ("written", "read").
 void PrintSummary(const BatchResult& result, const char* doneWord);
 
+// A command whose work is the batch alone: RunBatch with `command` naming
+// the progress line and `jobs` workers, then PrintSummary. Returns the
+// result's ExitCode().
+int RunCommandBatch(const std::string& command, const std::vector<InputFile>& inputs, unsigned jobs,
+                    const FileJob& job, const char* doneWord);
+
 // "[error] <text>" on standard error, for problems outside any one file.
 void PrintError(const std::string& text);
 

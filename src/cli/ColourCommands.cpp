@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 #include "cli/ModelCommands.h"
 #include "dff/DffModel.h"
@@ -134,6 +135,24 @@ FileOutcome Failed(const std::string& reason) {
     return outcome;
 }
 
+// Builds the changed model, the classic way or from `whole`, and writes it
+// where `target` sends the model at `path` once each geometry reads back with
+// its new colours.
+FileOutcome WriteColoured(bool classicWay, ClassicModel& classic, WholeModel& whole,
+                          const WriteTarget& target, const std::string& path,
+                          std::vector<Expected> expected) {
+    std::vector<uint8_t> bytes;
+    std::string why;
+    const bool built = classicWay ? BuildClassic(classic.model, &bytes, &why)
+                                  : WriteModelWithGeometries(whole, &bytes, &why);
+    if (!built || !WriteModelReadBack(TargetPath(target, path), bytes.data(), bytes.size(), whole,
+                                      ColoursCheck(std::move(expected)), &why))
+        return Failed(why);
+    FileOutcome outcome;
+    outcome.ok = true;
+    return outcome;
+}
+
 int RunPaint(PaintRequest request) {
     // The validator has accepted both already.
     ParseColour(request.dayText, request.day);
@@ -141,15 +160,10 @@ int RunPaint(PaintRequest request) {
     std::vector<InputFile> files = ExpandInputs(request.inputs.paths, request.inputs.recursive);
     if (!CheckWriteTarget(request.target, files.size()))
         return kExitUsage;
-    BatchSettings settings;
-    settings.command = "paint";
-    settings.jobs = request.inputs.jobs;
-    BatchResult result = RunBatch(
-        files,
+    return RunCommandBatch(
+        "paint", files, request.inputs.jobs,
         [&request](size_t, const std::string& path) { return PaintModelFile(request, path); },
-        settings);
-    PrintSummary(result, "written");
-    return result.ExitCode();
+        "written");
 }
 
 int RunNight(const NightRequest& request) {
@@ -161,15 +175,10 @@ int RunNight(const NightRequest& request) {
     if (!CheckWriteTarget(request.target, 1))
         return kExitUsage;
     std::vector<InputFile> files = ExpandInputs({request.model}, false);
-    BatchSettings settings;
-    settings.command = "night";
-    settings.jobs = 1;
-    BatchResult result = RunBatch(
-        files,
+    return RunCommandBatch(
+        "night", files, 1,
         [&request](size_t, const std::string& path) { return ImportNightFile(request, path); },
-        settings);
-    PrintSummary(result, "written");
-    return result.ExitCode();
+        "written");
 }
 
 CLI::Validator ColourValidator() {
@@ -191,14 +200,11 @@ FileOutcome PaintModelFile(const PaintRequest& request, const std::string& path)
     const Road road = ChooseRoad(path, classic, whole, &why);
     if (road == Road::kRefused)
         return Failed(why);
-    std::vector<uint8_t> bytes;
     std::vector<Expected> expected;
     if (road == Road::kClassic) {
         Geometry* geometry = classic.model.FirstGeometry();
         if (!geometry->SetUniformColors(request.day, request.night))
             return Failed("out of memory");
-        if (!BuildClassic(classic.model, &bytes, &why))
-            return Failed(why);
         expected.push_back({geometry, true});
     } else {
         for (GeometryEntry& entry : whole.geometries) {
@@ -206,15 +212,9 @@ FileOutcome PaintModelFile(const PaintRequest& request, const std::string& path)
                 return Failed("out of memory");
             expected.push_back({&entry.geometry, true});
         }
-        if (!WriteModelWithGeometries(whole, &bytes, &why))
-            return Failed(why);
     }
-    if (!WriteModelReadBack(TargetPath(request.target, path), bytes.data(), bytes.size(), whole,
-                            ColoursCheck(expected), &why))
-        return Failed(why);
-    FileOutcome outcome;
-    outcome.ok = true;
-    return outcome;
+    return WriteColoured(road == Road::kClassic, classic, whole, request.target, path,
+                         std::move(expected));
 }
 
 FileOutcome ImportNightFile(const NightRequest& request, const std::string& path) {
@@ -230,9 +230,9 @@ FileOutcome ImportNightFile(const NightRequest& request, const std::string& path
     if (nightRoad == Road::kRefused)
         return Failed("the night model: " + why);
 
-    std::vector<uint8_t> bytes;
+    const bool classicWay = road == Road::kClassic && nightRoad == Road::kClassic;
     std::vector<Expected> expected;
-    if (road == Road::kClassic && nightRoad == Road::kClassic) {
+    if (classicWay) {
         Geometry* target = classic.model.FirstGeometry();
         const Geometry* source = nightClassic.model.FirstGeometry();
         if (target->vertexCount != source->vertexCount)
@@ -241,8 +241,6 @@ FileOutcome ImportNightFile(const NightRequest& request, const std::string& path
         if (!target->ImportNightColors(*source))
             return Failed(source->hasPrelit ? "out of memory"
                                             : "the night model has no day colours");
-        if (!BuildClassic(classic.model, &bytes, &why))
-            return Failed(why);
         expected.push_back({target, false});
     } else {
         // Either model may have gone the classic way alone; both are read
@@ -274,15 +272,8 @@ FileOutcome ImportNightFile(const NightRequest& request, const std::string& path
                 return Failed("out of memory");
             expected.push_back({&target, false});
         }
-        if (!WriteModelWithGeometries(whole, &bytes, &why))
-            return Failed(why);
     }
-    if (!WriteModelReadBack(TargetPath(request.target, path), bytes.data(), bytes.size(), whole,
-                            ColoursCheck(expected), &why))
-        return Failed(why);
-    FileOutcome outcome;
-    outcome.ok = true;
-    return outcome;
+    return WriteColoured(classicWay, classic, whole, request.target, path, std::move(expected));
 }
 
 void AddPaintCommand(CLI::App& app, CommandContext& context) {

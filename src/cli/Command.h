@@ -14,7 +14,8 @@
 //     and calls RunBatch with a job: a function from one file's index and
 //     path to its FileOutcome (success, or the reason of the failure, plus
 //     any data for standard output). It ends with PrintSummary and returns
-//     the BatchResult's ExitCode().
+//     the BatchResult's ExitCode(); RunCommandBatch does all three for a
+//     command whose work is the batch alone.
 #pragma once
 
 #include <CLI/CLI.hpp>

@@ -18,12 +18,6 @@ namespace {
 // Keys in the documented order, not sorted.
 using json = nlohmann::ordered_json;
 
-std::string Hex(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
-    return text;
-}
-
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", value);
@@ -408,15 +402,10 @@ std::string TextReportOf(const WholeModel& m, const std::string& path) {
 
 int RunInfo(const InfoRequest& request) {
     std::vector<InputFile> files = ExpandInputs(request.inputs.paths, request.inputs.recursive);
-    BatchSettings settings;
-    settings.command = "info";
-    settings.jobs = request.inputs.jobs;
-    BatchResult result = RunBatch(
-        files,
+    return RunCommandBatch(
+        "info", files, request.inputs.jobs,
         [&request](size_t, const std::string& path) { return DescribeModelFile(request, path); },
-        settings);
-    PrintSummary(result, "read");
-    return result.ExitCode();
+        "read");
 }
 
 }  // namespace

@@ -83,7 +83,52 @@ struct NightRequest {
 FileOutcome ImportNightFile(const NightRequest& request, const std::string& path);
 
 // ---------------------------------------------------------------------------
+// The options of a made collision: the `col` command's, which `attach
+// --generate` takes too.
+
+// What the command line gives that a ColRequest holds otherwise.
+struct GeneratorOptions {
+    std::string surfacesFile;  // --surfaces: rules read by ApplyGeneratorOptions
+    bool noWeld = false;
+    unsigned surface = 0;
+};
+// Declares --place, --shape, --skip, --no-weld, --surface, --surfaces and
+// --face-groups, bound to `generator` and `options`. With `generate` given
+// (attach), each of them needs it and is listed under "With --generate".
+void AddGeneratorOptions(CLI::App& command, ColRequest& generator, GeneratorOptions& options,
+                         CLI::Option* generate = nullptr);
+// Completes `generator` with `options`, reading the --surfaces file. Prints
+// the problem; false means a usage error.
+bool ApplyGeneratorOptions(const GeneratorOptions& options, ColRequest* generator);
+
+// ---------------------------------------------------------------------------
 // Helpers shared by the commands.
+
+// "0x" and the value in upper-case hex digits.
+std::string Hex(uint32_t value);
+
+// Loads the model at `path`, which must hold a clump. False with `why` set.
+bool LoadClumpModel(const std::string& path, WholeModel* model, std::string* why);
+
+// The name a collision made from a model carries: the model's file name
+// without ".dff" (in any case).
+std::string ModelNameOf(const std::string& path);
+
+// The collision files `col` and `extract` write, one a model: `output` (-o,
+// one model only), else X.col in `outDir`, or beside the model.
+// Declares -o/--output FILE and --out-dir DIR, which exclude each other.
+void AddColOutputOptions(CLI::App& command, std::string& output, std::string& outDir);
+// The check CLI11 cannot make: -o comes with one model only. Prints the
+// problem; false means a usage error.
+bool CheckColOutput(const std::string& output, size_t modelCount);
+// Where the model at `path` has its collision file written.
+std::string ColOutputPath(const std::string& output, const std::string& outDir,
+                          const std::string& path);
+// For each input, why it may not be written, or nothing: two inputs that
+// would write one file (a.dff and A.DFF from two folders into one --out-dir)
+// would overwrite each other, so the later one fails instead.
+std::vector<std::string> ColOutputClashes(const std::vector<InputFile>& files,
+                                          const std::string& output, const std::string& outDir);
 
 // A colour as "#RRGGBB" or "R,G,B" (each 0 to 255), into RGBA with alpha 255.
 bool ParseColour(const std::string& text, uint8_t out[4]);

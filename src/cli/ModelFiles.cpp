@@ -1,7 +1,9 @@
-// What the model commands share: the output options, reading inputs whole,
-// the collision file checks and search, and writing a model that reads back.
+// What the model commands share: the output options, loading a model,
+// reading inputs whole, the collision file checks and search, and writing a
+// model that reads back.
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
 #include "cli/ModelCommands.h"
@@ -34,6 +36,83 @@ bool CheckWriteTarget(const WriteTarget& target, size_t modelCount) {
 
 const std::string& TargetPath(const WriteTarget& target, const std::string& path) {
     return target.inPlace ? path : target.output;
+}
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
+    return text;
+}
+
+bool LoadClumpModel(const std::string& path, WholeModel* model, std::string* why) {
+    if (model->Load(path.c_str()) < 0) {
+        *why = "cannot read the file";
+        return false;
+    }
+    if (!model->hasClump) {
+        *why =
+            model->problems.empty() ? "the file holds no clump" : model->problems.front().message;
+        return false;
+    }
+    return true;
+}
+
+std::string ModelNameOf(const std::string& path) {
+    std::string name = fs::path(path).filename().string();
+    if (name.size() > 4) {
+        std::string tail = name.substr(name.size() - 4);
+        for (char& c : tail)
+            c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        if (tail == ".dff")
+            name.resize(name.size() - 4);
+    }
+    return name;
+}
+
+void AddColOutputOptions(CLI::App& command, std::string& output, std::string& outDir) {
+    CLI::Option* outputOption =
+        command.add_option("-o,--output", output, "The output file (one model only)")
+            ->type_name("FILE");
+    command
+        .add_option("--out-dir", outDir,
+                    "Write every output into this folder (default: beside each model)")
+        ->type_name("DIR")
+        ->check(CLI::ExistingDirectory)
+        ->excludes(outputOption);
+}
+
+bool CheckColOutput(const std::string& output, size_t modelCount) {
+    if (!output.empty() && modelCount != 1) {
+        PrintError("-o names the output of one model; use --out-dir for several");
+        return false;
+    }
+    return true;
+}
+
+std::string ColOutputPath(const std::string& output, const std::string& outDir,
+                          const std::string& path) {
+    return output.empty() ? OutputPathFor(path, ".col", outDir) : output;
+}
+
+std::vector<std::string> ColOutputClashes(const std::vector<InputFile>& files,
+                                          const std::string& output, const std::string& outDir) {
+    auto normal = [](const std::string& path) {
+        std::error_code ec;
+        fs::path absolute = fs::absolute(path, ec);
+        return (ec ? fs::path(path) : absolute).lexically_normal().string();
+    };
+    std::vector<std::string> clashes(files.size());
+    std::map<std::string, size_t> first;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (!files[i].error.empty())
+            continue;
+        const std::string target = ColOutputPath(output, outDir, files[i].path);
+        auto placed = first.emplace(normal(target), i);
+        if (!placed.second)
+            clashes[i] = "its output " + target + " is also the output of " +
+                         files[placed.first->second].path;
+    }
+    return clashes;
 }
 
 bool ParseColour(const std::string& text, uint8_t out[4]) {
