@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release and runs them all: every job on models of
 # about 10 KB, 100 KB, 1 MB and 13 MB beside a plain copy of the same files,
-# process-all over 10,000 small models, the peak memory of every job and the
-# bytes each job moves. Prints the results as Markdown and writes them, with
-# a description of the machine, to bench/RESULTS.md. Takes two to three
-# minutes on two cores, building included.
+# process-all and the commands over 10,000 small models, the peak memory of
+# every job and the bytes each job moves. Prints the results as Markdown and
+# writes them, with a description of the machine, to bench/RESULTS.md. Takes
+# about four minutes on two cores, building included.
 #
 #   bench/run.sh [brennix_bench flags...]
 #

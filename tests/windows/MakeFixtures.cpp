@@ -151,9 +151,8 @@ int main(int argc, char** argv) {
     const ClumpSpec parts = TwoPartModel();
     // Both collision ids in the clump Extension, the vehicles' one first.
     ClumpSpec partsWithCollision = parts;
-    partsWithCollision.ExtensionEntries() = {
-        ExtensionEntry{kEntryVehicleCollision, MakeCol3File()},
-        ExtensionEntry{kEntryCollision, MakeCol3File()}};
+    partsWithCollision.ExtensionEntries() = {ExtensionEntry{kEntryVehicleCollision, MakeCol3File()},
+                                             ExtensionEntry{kEntryCollision, MakeCol3File()}};
 
     const bool written =
         Put(in / "model.dff", BuildModel(canonical)) &&
