@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <utility>
 
 #include "cli/ModelCommands.h"
 #include "col/ColGenerate.h"
@@ -22,8 +23,9 @@ struct ColCommandRequest {
     GeneratorOptions options;
 };
 
-// One model file to standard COL3 bytes. False with `why` set.
-bool MakeColOfFile(const std::string& path, const ColRequest& request, std::vector<uint8_t>* out,
+// One model file to standard COL3 bytes, for the caller to Release. False
+// with `why` set.
+bool MakeColOfFile(const std::string& path, const ColRequest& request, ByteBuffer* out,
                    std::string* why, std::vector<std::string>* notes) {
     WholeModel model;
     if (model.Load(path.c_str()) < 0) {
@@ -32,6 +34,15 @@ bool MakeColOfFile(const std::string& path, const ColRequest& request, std::vect
     }
     return GenerateColBytes(model, request, ModelNameOf(path), out, why, notes);
 }
+
+// A COL3 image freed when it goes out of scope.
+struct OwnedImage {
+    ByteBuffer bytes;
+    OwnedImage() = default;
+    OwnedImage(const OwnedImage&) = delete;
+    OwnedImage& operator=(const OwnedImage&) = delete;
+    ~OwnedImage() { bytes.Release(); }
+};
 
 bool ReadTextFile(const std::string& path, std::string* text) {
     std::ifstream in(path, std::ios::binary);
@@ -56,23 +67,23 @@ int RunCol(const ColCommandRequest& command) {
         toArchive ? std::vector<std::string>(files.size())
                   : ColOutputClashes(files, command.output, command.outDir);
 
-    std::vector<std::vector<uint8_t>> entries(toArchive ? files.size() : 0);
+    std::vector<OwnedImage> entries(toArchive ? files.size() : 0);
     auto job = [&](size_t index, const std::string& path) {
         FileOutcome outcome;
         if (!clashes[index].empty()) {
             outcome.reason = clashes[index];
             return outcome;
         }
-        std::vector<uint8_t> bytes;
+        OwnedImage image;
         std::vector<std::string> notes;
-        if (!MakeColOfFile(path, request, &bytes, &outcome.reason, &notes))
+        if (!MakeColOfFile(path, request, &image.bytes, &outcome.reason, &notes))
             return outcome;
         for (const std::string& note : notes)
             outcome.messages += "[info] " + path + ": " + note + "\n";
         if (toArchive) {
-            entries[index].swap(bytes);
+            std::swap(entries[index].bytes, image.bytes);  // the entry takes it over
         } else if (!WriteFileAtomically(ColOutputPath(command.output, command.outDir, path),
-                                        bytes.data(), bytes.size(), &outcome.reason)) {
+                                        image.bytes.data, image.bytes.length, &outcome.reason)) {
             return outcome;
         }
         outcome.ok = true;
@@ -87,8 +98,8 @@ int RunCol(const ColCommandRequest& command) {
     int exitCode = result.ExitCode();
     if (toArchive && result.succeeded > 0) {
         std::vector<uint8_t> archive;
-        for (const std::vector<uint8_t>& entry : entries)
-            archive.insert(archive.end(), entry.begin(), entry.end());
+        for (const OwnedImage& entry : entries)
+            archive.insert(archive.end(), entry.bytes.data, entry.bytes.data + entry.bytes.length);
         std::string why;
         if (!WriteFileAtomically(command.archive, archive.data(), archive.size(), &why)) {
             PrintError(command.archive + ": " + why);

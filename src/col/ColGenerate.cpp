@@ -59,11 +59,14 @@ uint64_t VertexKey(const ColVertex& v) {
 }
 
 // Maps quantised positions (48-bit keys) to merged vertex indices below
-// kMaxColVertices: open addressing over a power-of-two table of 8-byte slots,
-// kept at most half full. A slot packs the key and the index; all ones, which
-// would need index 65535, marks an empty slot.
+// kMaxColVertices: open addressing over a power-of-two table of 2-byte
+// slots, kept at most half full. A slot holds the index only; the key is that
+// of the merged vertex it names. All ones, which would be index 65535, marks
+// an empty slot.
 class WeldTable {
 public:
+    explicit WeldTable(const std::vector<ColVertex>& vertices) : vertices_(vertices) {}
+
     void Reserve(size_t entries) {
         size_t wanted = 1024;
         while (wanted < 2 * entries && wanted < 2 * (size_t{kMaxColVertices} + 1))
@@ -78,47 +81,47 @@ public:
             return -1;
         const size_t mask = slots_.size() - 1;
         for (size_t i = Hash(key) & mask; slots_[i] != kEmpty; i = (i + 1) & mask) {
-            if ((slots_[i] & kKeyBits) == key)
-                return static_cast<int32_t>(slots_[i] >> 48);
+            if (VertexKey(vertices_[slots_[i]]) == key)
+                return slots_[i];
         }
         return -1;
     }
 
-    // Stores a key that is not in the table yet; `index` is below 65535.
-    void Add(uint64_t key, uint16_t index) {
+    // Stores merged vertex `index` (below 65535, already in the vertex list)
+    // whose key is not in the table yet.
+    void Add(uint16_t index) {
         if ((size_ + 1) * 2 > slots_.size())
             Rehash(slots_.empty() ? 1024 : slots_.size() * 2);
-        const size_t mask = slots_.size() - 1;
-        size_t i = Hash(key) & mask;
-        while (slots_[i] != kEmpty)
-            i = (i + 1) & mask;
-        slots_[i] = key | (static_cast<uint64_t>(index) << 48);
+        Put(index);
         ++size_;
     }
 
 private:
-    static constexpr uint64_t kEmpty = ~uint64_t{0};
-    static constexpr uint64_t kKeyBits = (uint64_t{1} << 48) - 1;
+    static constexpr uint16_t kEmpty = 0xFFFF;
 
     static size_t Hash(uint64_t key) {
         return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20);
     }
 
-    void Rehash(size_t slotCount) {
-        std::vector<uint64_t> old(slotCount, kEmpty);
-        old.swap(slots_);
+    void Put(uint16_t index) {
         const size_t mask = slots_.size() - 1;
-        for (uint64_t slot : old) {
-            if (slot == kEmpty)
-                continue;
-            size_t i = Hash(slot & kKeyBits) & mask;
-            while (slots_[i] != kEmpty)
-                i = (i + 1) & mask;
-            slots_[i] = slot;
+        size_t i = Hash(VertexKey(vertices_[index])) & mask;
+        while (slots_[i] != kEmpty)
+            i = (i + 1) & mask;
+        slots_[i] = index;
+    }
+
+    void Rehash(size_t slotCount) {
+        std::vector<uint16_t> old(slotCount, kEmpty);
+        old.swap(slots_);
+        for (uint16_t slot : old) {
+            if (slot != kEmpty)
+                Put(slot);
         }
     }
 
-    std::vector<uint64_t> slots_;
+    const std::vector<ColVertex>& vertices_;
+    std::vector<uint16_t> slots_;
     size_t size_ = 0;
 };
 
@@ -162,11 +165,24 @@ void QuantisedPoint(const ColVertex& v, float out[3]) {
     out[2] = v.z / 128.0f;
 }
 
+// The vertices of one atomic in model space: either the geometry's stored
+// positions as they are, or placed copies of them.
+struct AtomicPoints {
+    const float* stored = nullptr;  // three floats a vertex, when not placed
+    std::vector<Point3> placed;     // when placed by frames
+    size_t count = 0;
+
+    Point3 operator[](size_t i) const {
+        return stored != nullptr ? Point3{stored[3 * i], stored[3 * i + 1], stored[3 * i + 2]}
+                                 : placed[i];
+    }
+};
+
 // Works through one request; every failure is a reason in words.
 class Generator {
 public:
     Generator(const WholeModel& model, const ColRequest& request, ColModel* col)
-        : model_(model), request_(request), col_(col) {}
+        : model_(model), request_(request), col_(col), weld_(vertices_) {}
 
     bool Run(std::string* why);
 
@@ -174,8 +190,8 @@ private:
     std::string Label(size_t atomicIndex) const;
     bool Skipped(size_t atomicIndex) const;
     std::vector<uint8_t> SurfacesOf(const Geometry& geometry) const;
-    bool Place(size_t ordinal, std::vector<Point3>* placed, std::string* why);
-    bool CheckAndQuantise(size_t ordinal, const std::vector<Point3>& placed, std::string* why);
+    bool Place(size_t ordinal, AtomicPoints* points, std::string* why);
+    bool CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std::string* why);
     bool AddTriangles(size_t ordinal, std::string* why);
     bool FinishMesh(std::string* why);
     void MakeFaceGroups();
@@ -252,11 +268,33 @@ std::vector<uint8_t> Generator::SurfacesOf(const Geometry& geometry) const {
     return surfaces;
 }
 
-bool Generator::Place(size_t ordinal, std::vector<Point3>* placed, std::string* why) {
+bool Generator::Place(size_t ordinal, AtomicPoints* points, std::string* why) {
     const size_t index = chosen_[ordinal];
     std::string reason;
-    if (PlaceAtomic(model_, index, request_.placement, placed, &reason))
+    points->stored = nullptr;
+    points->count = 0;
+    if (ResolvePlacement(model_, request_.placement) == Placement::kNone) {
+        // As stored: read straight from the geometry, as PlaceAtomic would
+        // copy it bit for bit.
+        points->placed.clear();
+        const AtomicInfo& atomic = model_.atomics[index];
+        const GeometryEntry* entry = model_.GeometryOf(atomic);
+        if (entry == nullptr) {
+            reason = "geometry " + std::to_string(atomic.geometryIndex) + " does not exist";
+        } else if (!entry->ok) {
+            reason = "geometry " + std::to_string(atomic.geometryIndex) + " could not be read";
+        } else {
+            const Geometry& geometry = entry->geometry;
+            if (geometry.positions != nullptr && geometry.vertexCount > 0) {
+                points->stored = geometry.positions;
+                points->count = static_cast<size_t>(geometry.vertexCount);
+            }
+            return true;
+        }
+    } else if (PlaceAtomic(model_, index, request_.placement, &points->placed, &reason)) {
+        points->count = points->placed.size();
         return true;
+    }
     *why = Label(index) + ": " + reason;
     // Add why the reader gave up on the geometry, when it did.
     const std::string step = "geometry " + std::to_string(model_.atomics[index].geometryIndex);
@@ -269,14 +307,16 @@ bool Generator::Place(size_t ordinal, std::vector<Point3>* placed, std::string* 
     return false;
 }
 
-bool Generator::CheckAndQuantise(size_t ordinal, const std::vector<Point3>& placed,
-                                 std::string* why) {
-    quantised_.resize(mesh_ ? placed.size() : 0);
+bool Generator::CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std::string* why) {
+    quantised_.clear();
+    if (mesh_)
+        quantised_.reserve(points.count);
     // A stored infinity turns every placed axis into a NaN, so the stored
     // value is named when it is the cause.
     const Geometry& geometry = model_.GeometryOf(model_.atomics[chosen_[ordinal]])->geometry;
-    for (size_t i = 0; i < placed.size(); ++i) {
-        const float p[3] = {placed[i].x, placed[i].y, placed[i].z};
+    for (size_t i = 0; i < points.count; ++i) {
+        const Point3 point = points[i];
+        const float p[3] = {point.x, point.y, point.z};
         const float* stored = geometry.positions + 3 * i;
         for (int k = 0; k < 3; ++k) {
             if (!std::isfinite(stored[k])) {
@@ -300,9 +340,9 @@ bool Generator::CheckAndQuantise(size_t ordinal, const std::vector<Point3>& plac
         }
         bounds_.Add(p);
         if (mesh_) {
-            quantised_[i] = {Quantise(p[0]), Quantise(p[1]), Quantise(p[2])};
+            quantised_.push_back({Quantise(p[0]), Quantise(p[1]), Quantise(p[2])});
             float q[3];
-            QuantisedPoint(quantised_[i], q);
+            QuantisedPoint(quantised_.back(), q);
             // Truncation moves a point toward zero, which may take it outside
             // the box of the unquantised points.
             bounds_.Add(q);
@@ -342,9 +382,11 @@ bool Generator::AddTriangles(size_t ordinal, std::string* why) {
 
     // Welded: local vertex -> merged vertex, looked up the first time a kept
     // face uses it, so only vertices of kept faces are written.
-    std::vector<int32_t> merged(weld ? vertexCount : 0, -1);
+    // 0xFFFF (never a merged index) marks a vertex not looked up yet.
+    constexpr uint16_t kUnmerged = 0xFFFF;
+    std::vector<uint16_t> merged(weld ? vertexCount : 0, kUnmerged);
     auto merge = [&](uint16_t local, uint16_t* out) {
-        if (merged[local] < 0) {
+        if (merged[local] == kUnmerged) {
             const uint64_t key = VertexKey(quantised_[local]);
             const uint64_t rank = (static_cast<uint64_t>(ordinal) << 32) | local;
             int32_t found = weld_.Find(key);
@@ -352,15 +394,15 @@ bool Generator::AddTriangles(size_t ordinal, std::string* why) {
                 if (vertices_.size() >= kMaxColVertices)
                     return false;
                 found = static_cast<int32_t>(vertices_.size());
-                weld_.Add(key, static_cast<uint16_t>(found));
                 vertices_.push_back(quantised_[local]);
                 vertexRank_.push_back(rank);
+                weld_.Add(static_cast<uint16_t>(found));
             } else {
                 vertexRank_[found] = std::min(vertexRank_[found], rank);
             }
-            merged[local] = found;
+            merged[local] = static_cast<uint16_t>(found);
         }
-        *out = static_cast<uint16_t>(merged[local]);
+        *out = merged[local];
         return true;
     };
 
@@ -412,7 +454,9 @@ bool Generator::FinishMesh(std::string* why) {
                (request_.weld ? " after merging" : "") + "; a COL3 file holds at most that many";
         return false;
     }
-    if (!request_.weld)
+    // Already in order, as for one atomic whose faces name their vertices in
+    // ascending first use: nothing to move.
+    if (!request_.weld || std::is_sorted(vertexRank_.begin(), vertexRank_.end()))
         return true;
     std::vector<uint32_t> order(vertices_.size());
     for (uint32_t i = 0; i < order.size(); ++i)
@@ -585,9 +629,9 @@ bool Generator::Run(std::string* why) {
                 std::max(model_.GeometryOf(model_.atomics[index])->geometry.vertexCount, 0));
         weld_.Reserve(expected);
     }
-    std::vector<Point3> placed;
+    AtomicPoints points;
     for (size_t ordinal = 0; ordinal < chosen_.size(); ++ordinal) {
-        if (!Place(ordinal, &placed, why) || !CheckAndQuantise(ordinal, placed, why))
+        if (!Place(ordinal, &points, why) || !CheckAndQuantise(ordinal, points, why))
             return false;
         if (mesh_ && !AddTriangles(ordinal, why))
             return false;
@@ -605,9 +649,10 @@ bool Generator::Run(std::string* why) {
         centre_[k] = static_cast<float>(
             (static_cast<double>(bounds_.min[k]) + static_cast<double>(bounds_.max[k])) / 2);
     for (size_t ordinal = 0; ordinal < chosen_.size(); ++ordinal) {
-        if (!Place(ordinal, &placed, why))
+        if (!Place(ordinal, &points, why))
             return false;
-        for (const Point3& point : placed) {
+        for (size_t i = 0; i < points.count; ++i) {
+            const Point3 point = points[i];
             const float p[3] = {point.x, point.y, point.z};
             radiusSquared_ = std::max(radiusSquared_, SquaredDistance(centre_, p));
             if (mesh_) {
@@ -643,11 +688,11 @@ bool GenerateCol(const WholeModel& model, const ColRequest& request, ColModel* c
 }
 
 bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
-                      const std::string& modelName, std::vector<uint8_t>* out, std::string* why,
+                      const std::string& modelName, ByteBuffer* out, std::string* why,
                       std::vector<std::string>* notes) {
     std::string reason;
+    out->Reset();
     try {
-        out->clear();
         ColModel col;
         if (!GenerateCol(model, request, &col, &reason)) {
             if (why != nullptr)
@@ -662,12 +707,7 @@ bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
                                  std::to_string(kMaxColNameLength) + " bytes at most)");
             name.resize(kMaxColNameLength);
         }
-        ByteBuffer file;
-        const bool built = col.BuildFile(file, name.c_str(), ColConvention::kStandard);
-        if (built)
-            out->assign(file.data, file.data + file.length);
-        file.Release();
-        if (built)
+        if (col.BuildFile(*out, name.c_str(), ColConvention::kStandard))
             return true;
         reason = "out of memory";
     } catch (const std::bad_alloc&) {
@@ -675,10 +715,30 @@ bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
     } catch (...) {
         reason = "internal failure";
     }
-    out->clear();
+    out->Reset();
     if (why != nullptr)
         why->swap(reason);
     return false;
+}
+
+bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
+                      const std::string& modelName, std::vector<uint8_t>* out, std::string* why,
+                      std::vector<std::string>* notes) {
+    out->clear();
+    ByteBuffer file;
+    if (!GenerateColBytes(model, request, modelName, &file, why, notes))
+        return false;
+    bool copied = false;
+    try {
+        out->assign(file.data, file.data + file.length);
+        copied = true;
+    } catch (...) {
+        out->clear();
+        if (why != nullptr)
+            *why = "out of memory";
+    }
+    file.Release();
+    return copied;
 }
 
 bool GlobMatch(const std::string& pattern, const std::string& text) {

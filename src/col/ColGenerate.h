@@ -69,7 +69,11 @@ bool GenerateCol(const WholeModel& model, const ColRequest& request, ColModel* c
 // as the model's name; a name longer than kMaxColNameLength bytes is cut and
 // the cut is described in `notes` (when given). False with `why` set when the
 // model cannot be described (see GenerateCol) or memory ran out; `out` is
-// then empty. Never throws.
+// then empty (reset). Never throws. The buffer is the caller's to Release.
+bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
+                      const std::string& modelName, ByteBuffer* out, std::string* why,
+                      std::vector<std::string>* notes = nullptr);
+// The same bytes as a vector: one more copy of the image.
 bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
                       const std::string& modelName, std::vector<uint8_t>* out, std::string* why,
                       std::vector<std::string>* notes = nullptr);
