@@ -207,9 +207,9 @@ TEST_F(ModelCommandsTest, AttachGeneratesTheCollisionInTheSameRun) {
 }
 
 TEST_F(ModelCommandsTest, ExtractThenAttachGivesTheSameBytes) {
-    ClumpSpec spec = MakeCanonicalModel();
-    spec.ExtensionEntries() = {HAnimEntry(), ExtensionEntry(kEntryVehicleCollision, OtherCol())};
-    const Bytes model = BuildModel(spec);
+    ClumpSpec plan = MakeCanonicalModel();
+    plan.ExtensionEntries() = {HAnimEntry(), ExtensionEntry(kEntryVehicleCollision, OtherCol())};
+    const Bytes model = BuildModel(plan);
     Put("m.dff", model);
     Put("plain.dff", MakeCanonicalModel());
 

@@ -41,8 +41,8 @@ ClumpSpec TwoAtomicModel(std::vector<Vec3> second = {{1, 0, 0}, {0, 2, 0}, {0, 0
 }
 
 // Generates from a model built by the builder; false with `why` on refusal.
-bool Generate(const ClumpSpec& spec, const ColRequest& request, ColModel* col, std::string* why) {
-    const Bytes bytes = BuildModel(spec);
+bool Generate(const ClumpSpec& plan, const ColRequest& request, ColModel* col, std::string* why) {
+    const Bytes bytes = BuildModel(plan);
     WholeModel model;
     return model.Parse(bytes.data(), bytes.size()) && GenerateCol(model, request, col, why);
 }
@@ -135,7 +135,7 @@ TEST(ColGenerateTest, RefusesWhatCol3CannotHoldWithTheReason) {
     auto door = [](std::vector<Vec3> second) { return TwoAtomicModel(second); };
     const char* const kDoor = "atomic 1 (frame \"door\"): ";
     struct Case {
-        ClumpSpec spec;
+        ClumpSpec plan;
         ColShape shape;
         bool weld;
         std::string reason;  // empty: accepted
@@ -169,7 +169,7 @@ TEST(ColGenerateTest, RefusesWhatCol3CannotHoldWithTheReason) {
         request.weld = c.weld;
         ColModel col;
         std::string why;
-        EXPECT_EQ(Generate(c.spec, request, &col, &why), c.reason.empty()) << why;
+        EXPECT_EQ(Generate(c.plan, request, &col, &why), c.reason.empty()) << why;
         EXPECT_EQ(why, c.reason);
         if (!c.reason.empty()) {
             EXPECT_EQ(col.faceCount + col.vertexCount + col.boxes.count, 0u);

@@ -177,13 +177,13 @@ TEST(WholeModelWriteTest, PutsTheAttachedExtensionInsideTheClump) {
         {"none", false, padding, 0, padding},
     };
     for (const Case& c : cases) {
-        ClumpSpec spec = MakeCanonicalModel();
-        spec.ExtensionEntries() = {HAnimEntry()};
+        ClumpSpec plan = MakeCanonicalModel();
+        plan.ExtensionEntries() = {HAnimEntry()};
         if (!c.inside)
-            spec.children.pop_back();
-        spec.trailing = c.after;
+            plan.children.pop_back();
+        plan.trailing = c.after;
         WholeModel model;
-        Parse(BuildModel(spec), &model);
+        Parse(BuildModel(plan), &model);
         std::vector<uint8_t> entries, out;
         std::string why;
         ASSERT_TRUE(BuildAttachedExtension(model, false, kEntryVehicleCollision, col.data(),
@@ -207,11 +207,11 @@ TEST(WholeModelWriteTest, PutsTheAttachedExtensionInsideTheClump) {
 
 TEST(WholeModelWriteTest, ReplacesCollisionsOfBothKindsOnlyWhenTheEntriesFillTheExtension) {
     const Bytes col = MakeCol3File();
-    ClumpSpec spec = MakeCanonicalModel();
-    spec.ExtensionEntries() = {ExtensionEntry(kEntryVehicleCollision, col), HAnimEntry(),
+    ClumpSpec plan = MakeCanonicalModel();
+    plan.ExtensionEntries() = {ExtensionEntry(kEntryVehicleCollision, col), HAnimEntry(),
                                CollisionEntry(col)};
     WholeModel model;
-    Parse(BuildModel(spec), &model);
+    Parse(BuildModel(plan), &model);
     std::vector<uint8_t> entries;
     std::string why;
     ASSERT_TRUE(BuildAttachedExtension(model, true, kEntryCollision, col.data(), col.size(),
@@ -235,9 +235,9 @@ TEST(WholeModelWriteTest, ReplacesCollisionsOfBothKindsOnlyWhenTheEntriesFillThe
         {"an entry cut short", cut},
     };
     for (const Case& c : broken) {
-        spec.FindChild(ClumpChildKind::Extension)->rawPayload = c.payload;
+        plan.FindChild(ClumpChildKind::Extension)->rawPayload = c.payload;
         WholeModel lying;
-        Parse(BuildModel(spec), &lying);
+        Parse(BuildModel(plan), &lying);
         EXPECT_FALSE(BuildAttachedExtension(lying, true, kEntryCollision, col.data(), col.size(),
                                             &entries, &why))
             << c.name;
@@ -295,8 +295,8 @@ TEST(ColourJobTest, OneGeometryIsWrittenAsTheExportsWriteIt) {
     nightSpec.FirstGeometry().prelit = {
         {10, 20, 30, 255}, {1, 2, 3, 4}, {0, 0, 0, 0}, {5, 5, 5, 5}, {250, 251, 252, 253}};
     ASSERT_TRUE(WriteFile(dir.Path("night.dff"), BuildModel(nightSpec)));
-    for (const auto& [name, spec] : OneGeometryModels()) {
-        ASSERT_TRUE(WriteFile(dir.Path("in.dff"), BuildModel(spec))) << name;
+    for (const auto& [name, plan] : OneGeometryModels()) {
+        ASSERT_TRUE(WriteFile(dir.Path("in.dff"), BuildModel(plan))) << name;
 
         cli::PaintRequest paint;
         ASSERT_TRUE(cli::ParseColour("#FF8000", paint.day));
@@ -310,7 +310,7 @@ TEST(ColourJobTest, OneGeometryIsWrittenAsTheExportsWriteIt) {
             << name;
         EXPECT_EQ(ReadFile(dir.Path("paint.dff")), ReadFile(dir.Path("export.dff"))) << name;
 
-        if (spec.FirstGeometry().VertexCount() != 5)
+        if (plan.FirstGeometry().VertexCount() != 5)
             continue;  // the night model is the canonical one
         cli::NightRequest night;
         night.from = dir.Path("night.dff");

@@ -154,11 +154,11 @@ TEST(WholeModelTest, RefusesBrokenFrameChains) {
 }
 
 TEST(WholeModelTest, RecordsABrokenGeometryNextToWhatWasRead) {
-    ClumpSpec spec = TwoAtomicModel();
-    spec.FindChild(ClumpChildKind::GeometryList)->geometryList.geometries[1].vertexCountOverride =
+    ClumpSpec plan = TwoAtomicModel();
+    plan.FindChild(ClumpChildKind::GeometryList)->geometryList.geometries[1].vertexCountOverride =
         300000;
     WholeModel model;
-    ParseModel(BuildModel(spec), &model);
+    ParseModel(BuildModel(plan), &model);
 
     EXPECT_EQ(Steps(model), std::vector<std::string>{"geometry 1"});
     EXPECT_EQ(model.problems[0].code, kErrorVertexCount);
@@ -190,18 +190,18 @@ TEST(WholeModelTest, FindsTheClumpExtensionWhereStreamReadersDo) {
         {"nothing", false, {}, ExtensionPlace::kNone},
     };
     for (const Case& c : cases) {
-        ClumpSpec spec = MakeCanonicalModel();
-        spec.uvAnimDictionary = Bytes{1, 2, 3, 4};
+        ClumpSpec plan = MakeCanonicalModel();
+        plan.uvAnimDictionary = Bytes{1, 2, 3, 4};
         if (!c.inside) {
-            auto& children = spec.children;
+            auto& children = plan.children;
             for (size_t i = 0; i < children.size(); ++i) {
                 if (children[i].kind == ClumpChildKind::Extension)
                     children.erase(children.begin() + static_cast<std::ptrdiff_t>(i));
             }
         }
-        spec.trailing = c.after;
+        plan.trailing = c.after;
         WholeModel model;
-        ParseModel(BuildModel(spec), &model);
+        ParseModel(BuildModel(plan), &model);
         EXPECT_TRUE(model.hasUvAnimDictionary) << c.name;
         EXPECT_EQ(model.clump.offset, 16u) << c.name;
         EXPECT_EQ(model.extensionPlace, c.expected) << c.name;
