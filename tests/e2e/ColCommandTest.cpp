@@ -66,14 +66,7 @@ ClumpSpec TwoGeometryModel(float doorZ = 1) {
     list.geometries = {
         MakeGeometryWithPositions({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 0, 2}}),
         MakeGeometryWithPositions({{0, 0, 0}, {1, 0, 0}, {0, 0, doorZ}}, {{0, 1, 0, 2}})};
-    ClumpSpec model;
-    model.children = {ClumpChild::MakeStruct(2),
-                      ClumpChild::MakeFrameList(frames),
-                      ClumpChild::MakeGeometryList(list),
-                      ClumpChild::MakeAtomic(MakeAtomicPayload(1, 0)),
-                      ClumpChild::MakeAtomic(MakeAtomicPayload(2, 1)),
-                      ClumpChild::MakeExtension()};
-    return model;
+    return MakeMultiAtomicModel(frames, list);
 }
 
 class ColCommandTest : public ProgramTest {

@@ -1035,6 +1035,17 @@ ClumpSpec MakeLargeModel(int32_t triangleCount, int32_t vertexCount,
     return model;
 }
 
+ClumpSpec MakeMultiAtomicModel(const FrameListSpec& frames, const GeometryListSpec& geometries) {
+    const uint32_t count = static_cast<uint32_t>(geometries.geometries.size());
+    ClumpSpec model;
+    model.children = {ClumpChild::MakeStruct(count), ClumpChild::MakeFrameList(frames),
+                      ClumpChild::MakeGeometryList(geometries)};
+    for (uint32_t i = 0; i < count; ++i)
+        model.children.push_back(ClumpChild::MakeAtomic(MakeAtomicPayload(i + 1, i)));
+    model.children.push_back(ClumpChild::MakeExtension());
+    return model;
+}
+
 ClumpSpec MakeHouseModel() {
     // Walls 8 x 6 x 5 units standing on z = 0, a ridge along x at z = 8.
     // Every number is a literal so the committed sample never depends on

@@ -496,6 +496,10 @@ ClumpSpec MakeLargeModel(int32_t triangleCount, int32_t vertexCount,
 // The committed sample: a small house (walls and a gabled roof), frame named
 // "house", texture "house_wall", empty clump Extension.
 ClumpSpec MakeHouseModel();
+// A clump whose Struct counts one atomic per geometry: the frames, the
+// geometries, then atomic i drawing geometry i on frame i + 1 (frame 0 is the
+// root), and an empty clump Extension.
+ClumpSpec MakeMultiAtomicModel(const FrameListSpec& frames, const GeometryListSpec& geometries);
 
 // ---------------------------------------------------------------------------
 // COL3 files.

@@ -30,14 +30,7 @@ ClumpSpec TwoAtomicModel(std::vector<Vec3> second = {{1, 0, 0}, {0, 2, 0}, {0, 0
                        MakeGeometryWithPositions(second, {{0, 1, 0, 2}})};
     list.geometries[0].materials = {MakeMaterial("grass_a")};
     list.geometries[1].materials = {MakeMaterial("wall")};
-    ClumpSpec model;
-    model.children = {ClumpChild::MakeStruct(2),
-                      ClumpChild::MakeFrameList(frames),
-                      ClumpChild::MakeGeometryList(list),
-                      ClumpChild::MakeAtomic(MakeAtomicPayload(1, 0)),
-                      ClumpChild::MakeAtomic(MakeAtomicPayload(2, 1)),
-                      ClumpChild::MakeExtension()};
-    return model;
+    return MakeMultiAtomicModel(frames, list);
 }
 
 // Generates from a model built by the builder; false with `why` on refusal.

@@ -70,14 +70,7 @@ ClumpSpec TwoPartModel() {
     list.geometries = {MakeCanonicalGeometry(),
                        MakeBoxModel({-0.45f, -0.2f, 0.0f}, {0.45f, 0.2f, 1.7f}).FirstGeometry()};
     list.geometries[1].materials = {MakeMaterial("door_panel")};
-    ClumpSpec model;
-    model.children = {ClumpChild::MakeStruct(2),
-                      ClumpChild::MakeFrameList(frames),
-                      ClumpChild::MakeGeometryList(list),
-                      ClumpChild::MakeAtomic(MakeAtomicPayload(1, 0)),
-                      ClumpChild::MakeAtomic(MakeAtomicPayload(2, 1)),
-                      ClumpChild::MakeExtension()};
-    return model;
+    return MakeMultiAtomicModel(frames, list);
 }
 
 // The vehicles' collision id, beside the classic kEntryCollision.
