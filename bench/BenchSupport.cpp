@@ -101,29 +101,55 @@ const SizeClass* FindSize(const std::string& label) {
 }
 
 const std::vector<JobInfo>& Jobs() {
+    // Fresh memory: the generators read the input once and make little;
+    // append copies it once; the colour jobs read and rewrite it.
+    constexpr FreshTarget kReads = {1.15, 1, 4};
+    constexpr FreshTarget kCopies = {1.1, 1, 0};
+    constexpr FreshTarget kTwoModels = {2.3, 2, 0};
+    constexpr FreshTarget kRewrites = {2.2, 1, 0};
     static const std::vector<JobInfo> kJobs = {
-        {Job::kInfo, "info", "program -i: load, frames, geometry", 1.5, ModelKind::kFull, true},
-        {Job::kAppend, "append", "program -a: load, attach COL3, save", 1.5, ModelKind::kFull,
-         true},
+        {Job::kInfo, "info", "program -i: load, frames, geometry", 1.5, ModelKind::kFull, true,
+         kReads},
+        {Job::kAppend, "append", "program -a: load, attach COL3, save", 1.5, ModelKind::kFull, true,
+         kCopies},
         {Job::kGenerateEmpty, "genempty", "program -g empty: load, geometry, bounds, write COL3",
-         1.5, ModelKind::kFull, true},
+         1.5, ModelKind::kFull, true, kReads},
         {Job::kGenerateBox, "genbox", "program -g box: load, geometry, box, write COL3", 1.5,
-         ModelKind::kFull, true},
+         ModelKind::kFull, true, kReads},
         {Job::kGenerateMesh, "genmesh", "program -g mesh: load, geometry, faces, write COL3", 1.5,
-         ModelKind::kMesh, true},
+         ModelKind::kMesh, true, kReads},
         {Job::kNightColors, "night", "program -v: two models, import, rebuild, save", 1.8,
-         ModelKind::kFull, true},
+         ModelKind::kFull, true, kTwoModels},
         {Job::kCol, "col", "command col: whole clump, placed, welded mesh, write COL3", 1.5,
-         ModelKind::kCol, true},
+         ModelKind::kCol, true, kReads},
         {Job::kUniformColors, "uniform", "model library: load, geometry, paint, rebuild, save", 1.8,
-         ModelKind::kFull, false},
+         ModelKind::kFull, false, kRewrites},
         {Job::kLibraryGenerate, "libgenerate", "GenerateColFromDff (mesh)", 1.5, ModelKind::kMesh,
-         false},
-        {Job::kLibraryAppend, "libappend", "AppendColToDff", 1.5, ModelKind::kFull, false},
-        {Job::kLibraryNight, "libnight", "ImportNVCFromDff", 1.8, ModelKind::kFull, false},
-        {Job::kLibraryPaint, "libpaint", "EasyVertexColors", 1.8, ModelKind::kFull, false},
+         false, kReads},
+        {Job::kLibraryAppend, "libappend", "AppendColToDff", 1.5, ModelKind::kFull, false, kCopies},
+        {Job::kLibraryNight, "libnight", "ImportNVCFromDff", 1.8, ModelKind::kFull, false,
+         kTwoModels},
+        {Job::kLibraryPaint, "libpaint", "EasyVertexColors", 1.8, ModelKind::kFull, false,
+         kRewrites},
     };
     return kJobs;
+}
+
+uint64_t FreshLimitBytes(const FreshTarget& target, uint64_t inputBytes) {
+    const double share = static_cast<double>(inputBytes) / (target.share > 0 ? target.share : 1);
+    return static_cast<uint64_t>(target.factor * share + target.extraMiB * (1 << 20));
+}
+
+std::string DescribeFreshTarget(const FreshTarget& target) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g x %s", target.factor,
+                  target.share == 2 ? "one input" : "input");
+    std::string words = text;
+    if (target.extraMiB > 0) {
+        std::snprintf(text, sizeof text, " + %g MiB", target.extraMiB);
+        words += text;
+    }
+    return words;
 }
 
 const JobInfo* FindJob(const std::string& name) {

@@ -52,13 +52,24 @@ enum class ModelKind {
     kCol,   // at most 65535 vertices in use, for the col command
 };
 
+// The most fresh memory a job may take on the largest model, as a process of
+// its own: factor x the bytes of its input files / share + extraMiB. Fresh
+// memory is the process's minor page faults times the page size: every page
+// it touched for the first time.
+struct FreshTarget {
+    double factor;
+    int share;  // 2: the factor applies to one of two inputs of equal size
+    double extraMiB;
+};
+
 struct JobInfo {
     Job job;
-    const char* name;   // short word used in benchmark names and tables
-    const char* what;   // one line for the tables
-    double copyTarget;  // largest allowed job time / plain copy time
-    ModelKind model;    // which model of each size it reads
-    bool viaProgram;    // peak memory measured on the program itself
+    const char* name;         // short word used in benchmark names and tables
+    const char* what;         // one line for the tables
+    double copyTarget;        // largest allowed job time / plain copy time
+    ModelKind model;          // which model of each size it reads
+    bool viaProgram;          // peak memory measured on the program itself
+    FreshTarget freshTarget;  // the most fresh memory it may take
 };
 
 const std::vector<JobInfo>& Jobs();
@@ -69,6 +80,11 @@ struct JobFiles {
     std::vector<std::string> inputs;  // first the model, then the second input
     std::string output;
 };
+
+// The fresh-memory target in bytes for this many input bytes, and as words
+// ("1.15 x input + 4 MiB").
+uint64_t FreshLimitBytes(const FreshTarget& target, uint64_t inputBytes);
+std::string DescribeFreshTarget(const FreshTarget& target);
 
 // Names of the generated files.
 std::string ModelName(const SizeClass& size);      // "m13mb.dff"

@@ -11,6 +11,11 @@
 //   brennix_bench_job phases JOB SIZE [RUNS]
 //       time each step of JOB through the model library: the first run in
 //       this fresh process, then the median of the following runs
+//   brennix_bench_job pages [MIB] [RUNS]
+//       what fresh pages cost on this machine: map MIB MiB (default 100) of
+//       anonymous memory, write one byte to each page, unmap it; RUNS times
+//       (default 5). Prints "milliseconds minorFaults pageBytes", the
+//       medians of the runs and the page size
 //
 // Run from the folder holding the benchmark's model files. Exit status 0 on
 // success, 1 when the job failed, 2 for a bad command line.
@@ -19,6 +24,7 @@
 // exec, so a child started straight from the benchmark (a large process)
 // would report the benchmark's own peak. Started from this small process,
 // the child's figure is its own.
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -69,6 +75,46 @@ int Measure(const char* resultPath, char* program, char** arguments) {
                  std::chrono::duration<double>(end - start).count(),
                  WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_minflt);
     return std::fclose(out) == 0 ? 0 : 1;
+}
+
+long MinorFaultsSoFar() {
+    struct rusage usage;
+    std::memset(&usage, 0, sizeof usage);
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
+
+// Times mapping `mib` MiB of anonymous memory, writing one byte to each of
+// its pages (every write the first touch of a page, so the kernel must find,
+// zero and map one) and unmapping it, `runs` times.
+int FreshPages(int mib, int runs) {
+    const long page = sysconf(_SC_PAGESIZE);
+    const size_t bytes = static_cast<size_t>(mib) << 20;
+    if (page <= 0 || mib <= 0 || runs <= 0)
+        return 2;
+    std::vector<double> ms;
+    std::vector<long> faults;
+    for (int run = 0; run < runs; ++run) {
+        const long faultsBefore = MinorFaultsSoFar();
+        auto start = std::chrono::steady_clock::now();
+        void* block =
+            mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (block == MAP_FAILED) {
+            std::fprintf(stderr, "cannot map %d MiB\n", mib);
+            return 1;
+        }
+        volatile char* bytesOf = static_cast<volatile char*>(block);
+        for (size_t at = 0; at < bytes; at += static_cast<size_t>(page))
+            bytesOf[at] = 1;
+        munmap(block, bytes);
+        auto end = std::chrono::steady_clock::now();
+        ms.push_back(std::chrono::duration<double>(end - start).count() * 1e3);
+        faults.push_back(MinorFaultsSoFar() - faultsBefore);
+    }
+    std::sort(ms.begin(), ms.end());
+    std::sort(faults.begin(), faults.end());
+    std::printf("%.3f %ld %ld\n", ms[ms.size() / 2], faults[faults.size() / 2], page);
+    return 0;
 }
 
 // The steps of one job, each timed: the same calls in the same order as the
@@ -252,8 +298,13 @@ int main(int argc, char** argv) {
             return 2;
         return Phases(*job, *size, argc > 4 ? std::atoi(argv[4]) : 10);
     }
+    if (argc >= 2 && std::strcmp(argv[1], "pages") == 0) {
+        return FreshPages(argc > 2 ? std::atoi(argv[2]) : 100, argc > 3 ? std::atoi(argv[3]) : 5);
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s JOB SIZE | copy SIZE JOB | measure RESULT PROGRAM ARGS\n",
+        std::fprintf(stderr,
+                     "usage: %s JOB SIZE | copy SIZE JOB | measure RESULT PROGRAM ARGS | "
+                     "phases JOB SIZE [RUNS] | pages [MIB] [RUNS]\n",
                      argv[0]);
         return 2;
     }

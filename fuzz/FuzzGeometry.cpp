@@ -83,7 +83,7 @@ bool ExpectMesh(const Geometry& g) {
         }
     }
     for (int32_t i = 0; i < 3 * g.vertexCount; ++i) {
-        if (!FitsVertex(g.positions[i]))
+        if (!FitsVertex(brennix::Geometry::FloatAt(g.positions, static_cast<size_t>(i))))
             return false;
     }
     return true;
@@ -123,7 +123,9 @@ void CheckCollisionFile(ColModel& col, const Geometry& g) {
         FUZZ_CHECK(file.faces[i] == expected);
     }
     for (size_t i = 0; i < file.vertices.size(); ++i) {
-        const float* p = g.positions + 3 * i;
+        float p[3];
+        for (size_t k = 0; k < 3; ++k)
+            p[k] = brennix::Geometry::FloatAt(g.positions, 3 * i + k);
         const test::Col3Vertex expected{static_cast<int16_t>(std::trunc(p[0] * 128.0f)),
                                         static_cast<int16_t>(std::trunc(p[1] * 128.0f)),
                                         static_cast<int16_t>(std::trunc(p[2] * 128.0f))};

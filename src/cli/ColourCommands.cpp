@@ -40,7 +40,8 @@ std::string ProblemText(const WholeModel& whole, uint32_t classicCode) {
 // Loads a model both ways from one read of the file and picks its road:
 // classic when the classic loader reads one geometry; whole when it refuses
 // only because of a second atomic or a geometry count other than 1 and every
-// geometry reads whole. `whole` views nothing of `classic`.
+// geometry reads whole. `whole` views the bytes `classic` loaded, so it must
+// be released first; neither writes to them.
 Road ChooseRoad(const std::string& path, ClassicModel& classic, WholeModel& whole,
                 std::string* why) {
     DffModel& m = classic.model;
@@ -49,7 +50,7 @@ Road ChooseRoad(const std::string& path, ClassicModel& classic, WholeModel& whol
         *why = "cannot read " + path;
         return Road::kRefused;
     }
-    if (!whole.Parse(m.fileBuffer.data, m.fileBuffer.length)) {
+    if (!whole.View(m.fileBuffer.data, m.fileBuffer.length)) {
         *why = "out of memory";
         return Road::kRefused;
     }

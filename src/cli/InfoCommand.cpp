@@ -88,10 +88,10 @@ Bounds BoxOf(const Geometry& g) {
         return b;
     b.hasBox = true;
     for (int k = 0; k < 3; ++k)
-        b.min[k] = b.max[k] = g.positions[k];
+        b.min[k] = b.max[k] = Geometry::FloatAt(g.positions, k);
     for (int32_t i = 1; i < g.vertexCount; ++i) {
         for (int k = 0; k < 3; ++k) {
-            const float v = g.positions[3 * static_cast<size_t>(i) + k];
+            const float v = Geometry::FloatAt(g.positions, 3 * static_cast<size_t>(i) + k);
             b.min[k] = std::fmin(b.min[k], v);
             b.max[k] = std::fmax(b.max[k], v);
         }

@@ -235,7 +235,7 @@ bool WriteModelReadBack(const std::string& path, const uint8_t* bytes, size_t le
                         const std::function<bool(const WholeModel&, std::string*)>& check,
                         std::string* why) {
     WholeModel after;
-    if (!after.Parse(bytes, length)) {
+    if (!after.View(bytes, length)) {
         *why = "out of memory";
         return false;
     }

@@ -168,13 +168,15 @@ void QuantisedPoint(const ColVertex& v, float out[3]) {
 // The vertices of one atomic in model space: either the geometry's stored
 // positions as they are, or placed copies of them.
 struct AtomicPoints {
-    const float* stored = nullptr;  // three floats a vertex, when not placed
-    std::vector<Point3> placed;     // when placed by frames
+    const uint8_t* stored = nullptr;  // three file floats a vertex, when not placed
+    std::vector<Point3> placed;       // when placed by frames
     size_t count = 0;
 
     Point3 operator[](size_t i) const {
-        return stored != nullptr ? Point3{stored[3 * i], stored[3 * i + 1], stored[3 * i + 2]}
-                                 : placed[i];
+        return stored != nullptr
+                   ? Point3{Geometry::FloatAt(stored, 3 * i), Geometry::FloatAt(stored, 3 * i + 1),
+                            Geometry::FloatAt(stored, 3 * i + 2)}
+                   : placed[i];
     }
 };
 
@@ -317,7 +319,9 @@ bool Generator::CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std
     for (size_t i = 0; i < points.count; ++i) {
         const Point3 point = points[i];
         const float p[3] = {point.x, point.y, point.z};
-        const float* stored = geometry.positions + 3 * i;
+        float stored[3];
+        for (int k = 0; k < 3; ++k)
+            stored[k] = Geometry::FloatAt(geometry.positions, 3 * i + k);
         for (int k = 0; k < 3; ++k) {
             if (!std::isfinite(stored[k])) {
                 *why = Label(chosen_[ordinal]) + ": vertex " + std::to_string(i) + " has " +

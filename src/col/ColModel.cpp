@@ -222,7 +222,9 @@ int32_t ComputeGeometryBounds(const Geometry& geometry, float min[3], float max[
     if (geometry.positions == nullptr)
         return 0;
     for (int32_t i = 0; i < geometry.vertexCount; ++i) {
-        const float* p = geometry.positions + 3 * static_cast<size_t>(i);
+        float p[3];
+        for (int k = 0; k < 3; ++k)
+            p[k] = Geometry::FloatAt(geometry.positions, 3 * static_cast<size_t>(i) + k);
         for (int k = 0; k < 3; ++k) {
             if (p[k] < min[k])
                 min[k] = p[k];
@@ -299,7 +301,9 @@ int32_t ColModel::GenerateMesh(const Geometry& geometry) {
         newFaces[i] = {third, first, second, 0, 255};
     }
     for (uint32_t i = 0; ok && i < vertexTotal; ++i) {
-        const float* p = geometry.positions + 3 * static_cast<size_t>(i);
+        float p[3];
+        for (int k = 0; k < 3; ++k)
+            p[k] = Geometry::FloatAt(geometry.positions, 3 * static_cast<size_t>(i) + k);
         ok = ScaleCoordinate(p[0], &newVertices[i].x) && ScaleCoordinate(p[1], &newVertices[i].y) &&
              ScaleCoordinate(p[2], &newVertices[i].z);
     }

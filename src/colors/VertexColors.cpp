@@ -29,8 +29,10 @@ bool Geometry::ImportNightColors(const Geometry& source) {
     if (vertexCount > 0 && source.prelitColors != nullptr) {
         std::memcpy(colors, source.prelitColors, static_cast<size_t>(vertexCount) * 4);
     }
-    std::free(nightColors);
+    if (ownsNight)
+        std::free(nightColors);
     nightColors = colors;
+    ownsNight = 1;
     hasNight = 1;
     colorsChanged = 1;
     return true;
@@ -46,10 +48,13 @@ bool Geometry::SetUniformColors(const uint8_t day[4], const uint8_t night[4]) {
     }
     colorsChanged = 1;
     formatFlags = static_cast<uint16_t>((formatFlags & 0xFFDF) | kFormatPrelit);
-    std::free(prelitColors);
-    std::free(nightColors);
+    if (ownsPrelit)
+        std::free(prelitColors);
+    if (ownsNight)
+        std::free(nightColors);
     prelitColors = dayColors;
     nightColors = nightColorsNew;
+    ownsPrelit = ownsNight = 1;
     hasPrelit = 1;
     hasNight = 1;
     for (int32_t i = 0; i < vertexCount; ++i) {

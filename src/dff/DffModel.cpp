@@ -57,6 +57,7 @@ const char* ErrorCodeName(uint32_t code) {
 void DffModel::Init() {
     errorCode = 0;
     errorDetail = 0;
+    copyArrays = kArraysViewFile ? 0 : 1;
     fileBuffer = ByteBuffer();
     hasCollision = 0;
     geometries = PointerArray<Geometry>();

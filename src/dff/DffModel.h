@@ -30,6 +30,7 @@ struct FrameRecord {
 struct DffModel {
     uint32_t errorCode;
     uint32_t errorDetail;
+    uint8_t copyArrays;  // geometries copy their arrays instead of viewing fileBuffer
     ByteBuffer fileBuffer;
     uint8_t hasCollision;
     PointerArray<Geometry> geometries;

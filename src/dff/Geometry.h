@@ -2,8 +2,10 @@
 // its extension entries, and the operations that change and write it back.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "stream/Endian.h"
 #include "stream/Stream.h"
 
 namespace brennix {
@@ -43,10 +45,30 @@ struct Material {
 struct BinMesh {
     uint32_t indexCount;
     uint32_t materialIndex;
-    uint32_t* indices;  // owned, indexCount entries
+    uint8_t* indices;  // indexCount little-endian words
+    uint8_t ownsIndices;
 };
 
+// Whether read-only arrays are kept where they lie in the bytes they were read
+// from. Every reader of the arrays decodes their little-endian records byte by
+// byte, so a view is right on any host; a big-endian host or one that traps
+// on unaligned access copies each array into a block of its own instead, as
+// the arrays are then also handed to code outside the library.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && \
+    (defined(__i386__) || defined(__x86_64__) || defined(__aarch64__))
+constexpr bool kArraysViewFile = true;
+#elif defined(_M_IX86) || defined(_M_X64)
+constexpr bool kArraysViewFile = true;
+#else
+constexpr bool kArraysViewFile = false;
+#endif
+
+// The arrays hold the file's little-endian records as read. Each one either
+// views the payload it was read from, which must then outlive the record (a
+// model's geometries view its file buffer), or lies in a block the record owns
+// and frees: its owns* flag says which. Arrays a job changes are always owned.
 struct Geometry {
+    uint8_t copyArrays;  // read arrays into blocks of their own (kArraysViewFile's opposite)
     uint8_t colorsChanged;
     uint32_t errorCode;
     uint32_t errorDetail;
@@ -59,14 +81,14 @@ struct Geometry {
     uint8_t hasNight;
     uint8_t* prelitColors;  // vertexCount RGBA records
     uint8_t* nightColors;   // vertexCount RGBA records
-    float* texCoords;       // texCoordSets sets of vertexCount (u, v) pairs
+    uint8_t* texCoords;     // texCoordSets sets of vertexCount (u, v) float pairs
     uint32_t texCoordSets;  // sets held in texCoords (0 when none)
     uint8_t* triangles;     // triangleCount 8-byte records as on disk
     float boundingSphere[4];
     uint32_t hasPositions;
     uint32_t hasNormals;
-    float* positions;  // vertexCount x, y, z
-    float* normals;    // vertexCount x, y, z
+    uint8_t* positions;  // vertexCount float x, y, z
+    uint8_t* normals;    // vertexCount float x, y, z
     Chunk* materialListChunk;
     Chunk* extensionChunk;
     int32_t materialCount;
@@ -85,8 +107,26 @@ struct Geometry {
     uint8_t* vertexBoneWeights;
     uint8_t* inverseBoneMatrices;
     uint32_t skinTrailer[3];
+    uint8_t ownsPrelit;
+    uint8_t ownsNight;
+    uint8_t ownsTexCoords;
+    uint8_t ownsTriangles;
+    uint8_t ownsPositions;
+    uint8_t ownsNormals;
+    uint8_t ownsUsedBones;
+    uint8_t ownsBoneIndices;
+    uint8_t ownsBoneWeights;
+    uint8_t ownsInverseMatrices;
 
-    // Empty state: flags and counts 0, pointers null, arrays empty.
+    // One float of positions or normals (vertex i, axis 0..2), or of texCoords.
+    static float FloatAt(const uint8_t* array, size_t index) {
+        float value;
+        LoadF32(array + 4 * index, &value);
+        return value;
+    }
+
+    // Empty state: flags and counts 0, pointers null, arrays empty; arrays
+    // will be viewed where the host allows it.
     void Init();
     // Frees everything owned; safe on a half-read or only initialised record.
     void Release();

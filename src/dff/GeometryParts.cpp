@@ -268,24 +268,26 @@ struct KeepInGeometry {
         g.meshCount = meshCount;
         g.meshIndexTotal = indexTotal;
     }
-    bool Mesh(ByteBuffer& entries, uint32_t indexCount, uint32_t materialIndex, uint32_t bytes) {
+    bool Mesh(ByteBuffer& entries, uint32_t indexCount, uint32_t materialIndex, uint32_t) {
         BinMesh* mesh = new (std::nothrow) BinMesh();
         if (mesh == nullptr)
             return false;
         mesh->indexCount = indexCount;
         mesh->materialIndex = materialIndex;
-        mesh->indices = static_cast<uint32_t*>(std::calloc(bytes > 0 ? bytes : 1, 1));
-        if (mesh->indices == nullptr || g.meshes.Add(mesh) < 0) {
-            std::free(mesh->indices);
+        mesh->indices = nullptr;
+        mesh->ownsIndices = 0;
+        if (!TakeArray(entries, indexCount, 4, g.copyArrays, &mesh->indices, &mesh->ownsIndices) ||
+            g.meshes.Add(mesh) < 0) {
+            if (mesh->ownsIndices)
+                std::free(mesh->indices);
             delete mesh;
             return false;
         }
-        entries.Read(mesh->indices, bytes);
         return true;
     }
     bool NightColors(ByteBuffer& entries, uint32_t count) {
         g.hasNight = 1;
-        return ReadArray(entries, count, 4, &g.nightColors);
+        return TakeArray(entries, count, 4, g.copyArrays, &g.nightColors, &g.ownsNight);
     }
     void SkinCounts(const SkinHead& head) {
         g.boneCount = head.boneCount;
@@ -294,10 +296,11 @@ struct KeepInGeometry {
         g.skinPadding = head.padding;
     }
     bool SkinArrays(ByteBuffer& entries, uint32_t usedBones, uint64_t vertices, uint32_t bones) {
-        return ReadArray(entries, usedBones, 1, &g.usedBones) &&
-               ReadArray(entries, vertices, 4, &g.vertexBoneIndices) &&
-               ReadArray(entries, vertices, 16, &g.vertexBoneWeights) &&
-               ReadArray(entries, bones, 64, &g.inverseBoneMatrices);
+        const bool copy = g.copyArrays;
+        return TakeArray(entries, usedBones, 1, copy, &g.usedBones, &g.ownsUsedBones) &&
+               TakeArray(entries, vertices, 4, copy, &g.vertexBoneIndices, &g.ownsBoneIndices) &&
+               TakeArray(entries, vertices, 16, copy, &g.vertexBoneWeights, &g.ownsBoneWeights) &&
+               TakeArray(entries, bones, 64, copy, &g.inverseBoneMatrices, &g.ownsInverseMatrices);
     }
     void SkinTrailer(const uint32_t words[3]) {
         for (int i = 0; i < 3; ++i)

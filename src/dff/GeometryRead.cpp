@@ -51,6 +51,7 @@ int32_t DffModel::ReadGeometryList() {
         return 0;
     }
     geometry->Init();
+    geometry->copyArrays = copyArrays;
     bool ok = geometry->Read(chunk->payload, chunk->stampHigh);
     if (ok && geometries.Add(geometry) < 0) {
         LatchError(*geometry, kErrorGeometryData);
@@ -69,6 +70,7 @@ int32_t DffModel::ReadGeometryList() {
 }
 
 void Geometry::Init() {
+    copyArrays = kArraysViewFile ? 0 : 1;
     colorsChanged = 0;
     errorCode = 0;
     errorDetail = 0;
@@ -107,26 +109,30 @@ void Geometry::Init() {
     vertexBoneWeights = nullptr;
     inverseBoneMatrices = nullptr;
     std::memset(skinTrailer, 0, sizeof skinTrailer);
+    ownsPrelit = ownsNight = ownsTexCoords = ownsTriangles = ownsPositions = ownsNormals = 0;
+    ownsUsedBones = ownsBoneIndices = ownsBoneWeights = ownsInverseMatrices = 0;
 }
 
-template <typename T>
-static void FreeArray(T*& pointer) {
-    std::free(pointer);
+// Frees an array the record owns; a view is only let go.
+static void DropArray(uint8_t*& pointer, uint8_t& owns) {
+    if (owns)
+        std::free(pointer);
     pointer = nullptr;
+    owns = 0;
 }
 
 void Geometry::Release() {
-    FreeArray(prelitColors);
-    FreeArray(nightColors);
-    FreeArray(texCoords);
+    DropArray(prelitColors, ownsPrelit);
+    DropArray(nightColors, ownsNight);
+    DropArray(texCoords, ownsTexCoords);
     texCoordSets = 0;
-    FreeArray(triangles);
-    FreeArray(positions);
-    FreeArray(normals);
-    FreeArray(usedBones);
-    FreeArray(vertexBoneIndices);
-    FreeArray(vertexBoneWeights);
-    FreeArray(inverseBoneMatrices);
+    DropArray(triangles, ownsTriangles);
+    DropArray(positions, ownsPositions);
+    DropArray(normals, ownsNormals);
+    DropArray(usedBones, ownsUsedBones);
+    DropArray(vertexBoneIndices, ownsBoneIndices);
+    DropArray(vertexBoneWeights, ownsBoneWeights);
+    DropArray(inverseBoneMatrices, ownsInverseMatrices);
     DestroyChunk(materialListChunk);
     DestroyChunk(extensionChunk);
     for (uint32_t i = 0; i < materials.count; ++i)
@@ -136,7 +142,8 @@ void Geometry::Release() {
         BinMesh* mesh = meshes.items[i];
         if (mesh == nullptr)
             continue;
-        std::free(mesh->indices);
+        if (mesh->ownsIndices)
+            std::free(mesh->indices);
         delete mesh;
     }
     meshes.Resize(0);
@@ -170,7 +177,7 @@ bool Geometry::Read(ByteBuffer& payload, uint16_t stampHigh) {
     const uint64_t v = static_cast<uint64_t>(vertexCount);
     if (formatFlags & kFormatPrelit) {
         hasPrelit = 1;
-        if (!ReadArray(payload, v, 4, &prelitColors)) {
+        if (!TakeArray(payload, v, 4, copyArrays, &prelitColors, &ownsPrelit)) {
             LatchError(*this, kErrorGeometryData);
             return false;
         }
@@ -181,13 +188,15 @@ bool Geometry::Read(ByteBuffer& payload, uint16_t stampHigh) {
         uint32_t sets = formatHigh & 0xFF;
         if (sets < 2)
             sets = 1;
-        if (!ReadArray(payload, v * sets, 8, &texCoords)) {
+        if (!TakeArray(payload, v * sets, 8, copyArrays, &texCoords, &ownsTexCoords)) {
             LatchError(*this, kErrorGeometryData);
             return false;
         }
         texCoordSets = sets;
     }
-    if (!ReadArray(payload, static_cast<uint64_t>(triangleCount), 8, &triangles) || payload.atEnd) {
+    if (!TakeArray(payload, static_cast<uint64_t>(triangleCount), 8, copyArrays, &triangles,
+                   &ownsTriangles) ||
+        payload.atEnd) {
         // At least one byte must follow the triangles.
         LatchError(*this, kErrorGeometryData);
         return false;
@@ -198,11 +207,12 @@ bool Geometry::Read(ByteBuffer& payload, uint16_t stampHigh) {
         LoadF32(sphere + 4 * i, &boundingSphere[i]);
     hasPositions = payload.ReadU32();
     hasNormals = payload.ReadU32();
-    if (hasPositions != 0 && !ReadArray(payload, v, 12, &positions)) {
+    if (hasPositions != 0 && !TakeArray(payload, v, 12, copyArrays, &positions, &ownsPositions)) {
         LatchError(*this, kErrorGeometryData);
         return false;
     }
-    if ((formatFlags & kFormatNormals) && !ReadArray(payload, v, 12, &normals)) {
+    if ((formatFlags & kFormatNormals) &&
+        !TakeArray(payload, v, 12, copyArrays, &normals, &ownsNormals)) {
         LatchError(*this, kErrorGeometryData);
         return false;
     }

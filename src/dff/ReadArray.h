@@ -10,25 +10,37 @@
 
 namespace brennix {
 
-// Reads count elements of elementSize bytes into a fresh block, provided
-// that many bytes remain; the size is checked before anything is allocated,
-// and every byte of the block is then copied from the payload, so it needs no
-// zero fill. A zero count still gives a (non-null) block. On success the old
-// block at *out is freed and replaced.
-template <typename T>
-bool ReadArray(ByteBuffer& payload, uint64_t count, uint64_t elementSize, T** out) {
+// Takes count elements of elementSize bytes at the payload's cursor, provided
+// that many bytes remain, and moves past them. The size is checked before
+// anything is allocated or pointed at.
+//
+// In place (copy false), *out points at the payload's own bytes, which must
+// outlive the holder of *out, and *owns is cleared. Copied, *out points at a
+// fresh block holding every byte (so it needs no zero fill) and *owns is set.
+// A zero count still gives a non-null pointer. An array *out held before is
+// freed when *owns said it was owned.
+inline bool TakeArray(ByteBuffer& payload, uint64_t count, uint64_t elementSize, bool copy,
+                      uint8_t** out, uint8_t* owns) {
     uint32_t bytes = 0;
     if (!ArrayBytes(count, elementSize, &bytes) || bytes > payload.Remaining())
         return false;
-    void* block = std::malloc(bytes > 0 ? bytes : 1);
-    if (block == nullptr)
-        return false;
-    if (bytes > 0) {
-        std::memcpy(block, payload.data + payload.cursor, bytes);
-        payload.Skip(bytes);  // sets atEnd when the block reaches the end
+    uint8_t* array = nullptr;
+    const bool inPlace = !copy && payload.data != nullptr;
+    if (inPlace) {
+        array = payload.data + payload.cursor;
+    } else {
+        array = static_cast<uint8_t*>(std::malloc(bytes > 0 ? bytes : 1));
+        if (array == nullptr)
+            return false;
+        if (bytes > 0)
+            std::memcpy(array, payload.data + payload.cursor, bytes);
     }
-    std::free(*out);
-    *out = static_cast<T*>(block);
+    if (bytes > 0)
+        payload.Skip(bytes);  // sets atEnd when the array reaches the end
+    if (*owns)
+        std::free(*out);
+    *out = array;
+    *owns = inPlace ? 0 : 1;
     return true;
 }
 

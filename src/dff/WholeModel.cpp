@@ -166,6 +166,19 @@ bool WholeModel::Parse(const uint8_t* data, size_t length) {
     return true;
 }
 
+bool WholeModel::View(const uint8_t* data, size_t length) {
+    Clear();
+    if (length > UINT32_MAX) {
+        AddProblem("file", kErrorGeometryData, 0, "the file is 4 GiB or larger");
+        return false;
+    }
+    // A view is only read; appending to one copies it first.
+    file = ByteBuffer::View(const_cast<uint8_t*>(data), static_cast<uint32_t>(length));
+    fileLength = file.length;
+    ReadAll();
+    return true;
+}
+
 void WholeModel::ReadAll() {
     try {
         ByteBuffer top = ByteBuffer::View(file.data, file.length);
@@ -521,7 +534,8 @@ bool PlaceAtomic(const WholeModel& model, size_t atomicIndex, Placement placemen
                 const size_t vertexCount = static_cast<size_t>(geometry.vertexCount);
                 out->resize(vertexCount);
                 for (size_t i = 0; i < vertexCount; ++i) {
-                    const float* p = geometry.positions + 3 * i;
+                    float p[3];
+                    LoadVector(geometry.positions + 12 * i, p);
                     // As stored means bit for bit: no arithmetic at all.
                     (*out)[i] = byFrames ? transform.Apply(p) : Point3{p[0], p[1], p[2]};
                 }

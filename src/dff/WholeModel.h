@@ -114,6 +114,10 @@ struct WholeModel {
     // The same on bytes in memory, which are copied. False only when the
     // copy cannot be made (a problem is recorded then).
     bool Parse(const uint8_t* data, size_t length);
+    // The same on bytes that stay where they are: the model and its
+    // geometries view them (never writing to them), so they must outlive it.
+    // False when they are 4 GiB or more (a problem is recorded then).
+    bool View(const uint8_t* data, size_t length);
 
     ByteBuffer file;  // the whole file; geometries view it
     uint32_t fileLength = 0;

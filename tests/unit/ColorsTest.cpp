@@ -412,8 +412,10 @@ TEST_F(ColorsTest, ChangedGeometryWithoutNightColoursKeepsItsExtensionAsRead) {
     ScopedModel model;
     Geometry* g = Load(model, ModelWith(target), "target.dff");
     ASSERT_NE(g, nullptr);
-    std::free(g->nightColors);
+    if (g->ownsNight)
+        std::free(g->nightColors);
     g->nightColors = nullptr;
+    g->ownsNight = 0;
     g->colorsChanged = 1;
     EXPECT_EQ(RebuildAndSave(model), BuildModel(ModelWith(target)));
 }

@@ -2,6 +2,7 @@
 // the geometry's extension entries, with their failure codes and details.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -518,7 +519,7 @@ TEST_F(GeometryTest, AcceptsTheLargestCounts) {
     EXPECT_EQ(g.triangleCount, 100000);
     EXPECT_EQ(g.vertexCount, 200000);
     ASSERT_NE(g.positions, nullptr);
-    EXPECT_EQ(g.positions[3 * 199999], large.FirstGeometry().positions.back().x);
+    EXPECT_EQ(Geometry::FloatAt(g.positions, 3 * 199999), large.FirstGeometry().positions.back().x);
     EXPECT_EQ(TrianglesOf(g).back(), large.FirstGeometry().triangles.back());
 }
 
@@ -760,8 +761,10 @@ TEST_F(GeometryTest, BinMeshIsReadUpToOneMeshBelowTheLimit) {
     for (size_t i = 0; i < meshes.size(); ++i) {
         const BinMesh& mesh = *g.meshes.At(static_cast<uint32_t>(i));
         EXPECT_EQ(mesh.materialIndex, meshes[i].materialIndex);
-        EXPECT_EQ(std::vector<uint32_t>(mesh.indices, mesh.indices + mesh.indexCount),
-                  meshes[i].indices);
+        std::vector<uint32_t> indices;
+        for (uint32_t k = 0; k < mesh.indexCount; ++k)
+            indices.push_back(LoadU32(mesh.indices + 4 * k));
+        EXPECT_EQ(indices, meshes[i].indices);
     }
 
     GeometrySpec many = MakeCanonicalGeometry();
@@ -797,6 +800,75 @@ TEST_F(GeometryTest, SkinIsReadWhenItFillsItsEntryExactly) {
         EXPECT_EQ(0, std::memcmp(g.inverseBoneMatrices, payload.data() + 4 + bones + 100,
                                  64 * static_cast<size_t>(bones)));
     }
+}
+
+// Frame names of any length come before the Geometry List, so the arrays of
+// a real file start at any offset. Viewed in place they read, change and
+// write exactly as copies do.
+TEST_F(GeometryTest, ArraysAtAnyOffsetReadAndWriteAsCopies) {
+    SkinSpec skin;
+    skin.boneCount = skin.usedBoneCount = 3;
+    skin.maxWeightsPerVertex = 2;
+    GeometrySpec geometry = MakeCanonicalGeometry();
+    geometry.formatHigh = 2;  // two sets of texture coordinates
+    geometry.uvSets.push_back(geometry.uvSets[0]);
+    geometry.extensions.push_back(SkinEntry(skin, 5));
+    const std::vector<Rgba> nightColours = {
+        {1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}, {13, 14, 15, 16}, {17, 18, 19, 20}};
+    geometry.extensions.push_back(NightColoursEntry(nightColours));
+    std::vector<size_t> positionOffsets;
+    for (size_t nameLength = 1; nameLength <= 4; ++nameLength) {
+        ClumpSpec plan = MakeCanonicalModel();
+        plan.FirstGeometry() = geometry;
+        plan.Frames().frames[0].extensions = {FrameNameEntry(std::string(nameLength, 'n'))};
+        const Bytes file = BuildModel(plan);
+        Bytes written[2];
+        for (uint8_t copy : {0, 1}) {
+            SCOPED_TRACE("name of " + std::to_string(nameLength) +
+                         (copy ? ", copied" : ", viewed"));
+            ScopedModel model;
+            ASSERT_EQ(LoadBytes(*model, dir.Path("model.dff"), file), 1);
+            model->copyArrays = copy;
+            ASSERT_EQ(model->ReadGeometryList(), 1);
+            Geometry& g = *model->FirstGeometry();
+            ExpectGeometryEquals(g, geometry);
+            const ByteBuffer& bytes = model->fileBuffer;
+            const auto viewed = [&](const uint8_t* array, uint8_t owns) {
+                const bool inside = array >= bytes.data && array < bytes.data + bytes.length;
+                return inside && !owns;
+            };
+            for (auto [array, owns] : {std::pair{g.prelitColors, g.ownsPrelit},
+                                       {g.texCoords, g.ownsTexCoords},
+                                       {g.triangles, g.ownsTriangles},
+                                       {g.positions, g.ownsPositions},
+                                       {g.normals, g.ownsNormals},
+                                       {g.nightColors, g.ownsNight},
+                                       {g.vertexBoneIndices, g.ownsBoneIndices},
+                                       {g.vertexBoneWeights, g.ownsBoneWeights},
+                                       {g.inverseBoneMatrices, g.ownsInverseMatrices},
+                                       {g.meshes.At(0)->indices, g.meshes.At(0)->ownsIndices}}) {
+                EXPECT_EQ(viewed(array, owns), copy == 0);
+                EXPECT_EQ(owns != 0, copy == 1);
+            }
+            if (!copy)
+                positionOffsets.push_back(static_cast<size_t>(g.positions - bytes.data));
+            const Bytes skinPayload = MakeSkinPayload(skin, 5);
+            EXPECT_EQ(0, std::memcmp(g.vertexBoneWeights, skinPayload.data() + 4 + 3 + 20, 80));
+            EXPECT_EQ(ColoursOf(g.nightColors, 5), nightColours);
+            Bytes unchanged;
+            ASSERT_TRUE(SaveBytes(*model, dir.Path("same.dff"), &unchanged));
+            EXPECT_EQ(unchanged, file);
+            const uint8_t day[4] = {10, 20, 30, 255}, night[4] = {1, 2, 3, 255};
+            ASSERT_TRUE(g.SetUniformColors(day, night));
+            ASSERT_GT(model->SaveWithRebuiltGeometry(dir.Path("painted.dff").c_str()), 0);
+            written[copy] = ReadFile(dir.Path("painted.dff"));
+        }
+        EXPECT_EQ(written[0], written[1]);
+    }
+    std::sort(positionOffsets.begin(), positionOffsets.end());
+    ASSERT_EQ(positionOffsets.size(), 4u);
+    for (size_t i = 1; i < 4; ++i)
+        EXPECT_EQ(positionOffsets[i] - positionOffsets[i - 1], 1u);
 }
 
 }  // namespace

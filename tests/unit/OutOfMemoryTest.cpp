@@ -159,12 +159,31 @@ TEST_F(OutOfMemoryTest, LoadFailsLikeAnUnreadableFile) {
 }
 
 TEST_F(OutOfMemoryTest, GeometryReadFailsWithDataCode) {
-    ScopedModel model;
-    ASSERT_EQ(model->Load(path_.c_str()), 1);
+    // Copied arrays need large blocks; arrays viewed in the file need only
+    // records, each of which may be the one that fails.
+    ScopedModel copying;
+    ASSERT_EQ(copying->Load(path_.c_str()), 1);
+    copying->copyArrays = 1;
     EXPECT_TRUE(RunWithHeadroom(kHeadroom, [&] {
-        return model->ReadGeometryList() == 0 && model->errorCode == kErrorGeometryData &&
-               model->geometries.At(0) == nullptr;
+        return copying->ReadGeometryList() == 0 && copying->errorCode == kErrorGeometryData &&
+               copying->geometries.At(0) == nullptr;
     }));
+    for (long n = 0;; ++n) {
+        ScopedModel model;
+        ASSERT_EQ(model->Load(path_.c_str()), 1);
+        model->copyArrays = 0;
+        gAllocationFailed = false;
+        gAllocationsUntilFailure = n;
+        const int32_t read = model->ReadGeometryList();
+        gAllocationsUntilFailure = -1;
+        if (!gAllocationFailed) {
+            EXPECT_EQ(read, 1);
+            break;
+        }
+        EXPECT_EQ(read, 0) << n;
+        EXPECT_EQ(model->errorCode, kErrorGeometryData) << n;
+        EXPECT_EQ(model->geometries.At(0), nullptr) << n;
+    }
 }
 
 TEST_F(OutOfMemoryTest, ColourOperationsLeaveTheGeometryAsItWas) {

@@ -122,10 +122,12 @@ inline std::vector<Rgba> ColoursOf(const uint8_t* records, int32_t count) {
     return out;
 }
 
-inline std::vector<Vec3> VectorsOf(const float* values, int32_t count) {
+inline std::vector<Vec3> VectorsOf(const uint8_t* values, int32_t count) {
     std::vector<Vec3> out;
     for (int32_t i = 0; values != nullptr && i < count; ++i) {
-        out.push_back(Vec3{values[3 * i], values[3 * i + 1], values[3 * i + 2]});
+        const size_t at = 3 * static_cast<size_t>(i);
+        out.push_back(Vec3{Geometry::FloatAt(values, at), Geometry::FloatAt(values, at + 1),
+                           Geometry::FloatAt(values, at + 2)});
     }
     return out;
 }
@@ -135,8 +137,9 @@ inline std::vector<std::vector<Uv>> UvSetsOf(const Geometry& g) {
     for (uint32_t s = 0; g.texCoords != nullptr && s < g.texCoordSets; ++s) {
         std::vector<Uv> set;
         for (int32_t i = 0; i < g.vertexCount; ++i) {
-            const float* p = g.texCoords + 2 * (static_cast<size_t>(s) * g.vertexCount + i);
-            set.push_back(Uv{p[0], p[1]});
+            const size_t at = 2 * (static_cast<size_t>(s) * g.vertexCount + i);
+            set.push_back(
+                Uv{Geometry::FloatAt(g.texCoords, at), Geometry::FloatAt(g.texCoords, at + 1)});
         }
         sets.push_back(set);
     }
