@@ -403,6 +403,54 @@ void RebuildAndCheck(DffModel& model, const std::vector<uint8_t>& night,
     CheckBuiltModel(bytes, g, night, shape);
 }
 
+// Every array the geometry does not own lies whole inside the file's bytes.
+bool ViewsLieInFile(const Geometry& g, const brennix::ByteBuffer& file) {
+    const uint64_t v = static_cast<uint64_t>(g.vertexCount);
+    const auto inside = [&](const uint8_t* array, uint8_t owns, uint64_t bytes) {
+        if (array == nullptr || owns)
+            return true;
+        return array >= file.data && bytes <= file.length &&
+               static_cast<uint64_t>(array - file.data) <= file.length - bytes;
+    };
+    bool ok =
+        inside(g.prelitColors, g.ownsPrelit, 4 * v) && inside(g.nightColors, g.ownsNight, 4 * v) &&
+        inside(g.texCoords, g.ownsTexCoords, 8 * v * g.texCoordSets) &&
+        inside(g.triangles, g.ownsTriangles, 8 * static_cast<uint64_t>(g.triangleCount)) &&
+        inside(g.positions, g.ownsPositions, 12 * v) && inside(g.normals, g.ownsNormals, 12 * v) &&
+        inside(g.usedBones, g.ownsUsedBones, g.usedBoneCount) &&
+        inside(g.vertexBoneIndices, g.ownsBoneIndices, 4 * v) &&
+        inside(g.vertexBoneWeights, g.ownsBoneWeights, 16 * v) &&
+        inside(g.inverseBoneMatrices, g.ownsInverseMatrices, 64ull * g.boneCount);
+    for (uint32_t i = 0; ok && i < g.meshes.count; ++i) {
+        const brennix::BinMesh* mesh = g.meshes.At(i);
+        ok = mesh == nullptr || inside(mesh->indices, mesh->ownsIndices, 4ull * mesh->indexCount);
+    }
+    return ok;
+}
+
+// The Struct body and night colours of the geometry read with its arrays
+// copied out of the file, which must equal those of the views.
+void CheckCopiesReadTheSame(const Geometry& viewed) {
+    ModelGuard guard;
+    guard.model.copyArrays = 1;
+    FUZZ_CHECK(guard.model.Load(gInputPath.c_str()) == 1);
+    guard.model.ReadFrameList();
+    FUZZ_CHECK(guard.model.ReadGeometryList() == 1);
+    const Geometry* copied = guard.model.FirstGeometry();
+    FUZZ_CHECK(copied != nullptr && copied->ownsTriangles);
+    brennix::Chunk* a = viewed.WriteStruct();
+    brennix::Chunk* b = copied->WriteStruct();
+    FUZZ_CHECK(a != nullptr && b != nullptr && a->payload.length == b->payload.length);
+    FUZZ_CHECK(std::memcmp(a->payload.data, b->payload.data, a->payload.length) == 0);
+    brennix::DestroyChunk(a);
+    brennix::DestroyChunk(b);
+    FUZZ_CHECK((viewed.nightColors == nullptr) == (copied->nightColors == nullptr));
+    if (viewed.nightColors != nullptr) {
+        const size_t bytes = 4 * static_cast<size_t>(viewed.vertexCount);
+        FUZZ_CHECK(std::memcmp(viewed.nightColors, copied->nightColors, bytes) == 0);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -447,6 +495,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(ViewsFileBuffer(g->materialListChunk, model.fileBuffer));
     FUZZ_CHECK(ViewsFileBuffer(g->extensionChunk, model.fileBuffer));
     FUZZ_CHECK(ViewsFileBuffer(model.geometryList, model.fileBuffer));
+    FUZZ_CHECK((g->ownsTriangles != 0) == !brennix::kArraysViewFile);
+    FUZZ_CHECK(ViewsLieInFile(*g, model.fileBuffer));
+    CheckCopiesReadTheSame(*g);
 
     GenerateCollision(*g);
     const ExtensionShape shape = ShapeOf(g->extensionChunk, g->vertexCount);

@@ -626,12 +626,22 @@ bool Generator::Run(std::string* why) {
         return false;
     }
 
-    if (mesh_ && request_.weld) {
-        size_t expected = 0;
-        for (size_t index : chosen_)
-            expected += static_cast<size_t>(
-                std::max(model_.GeometryOf(model_.atomics[index])->geometry.vertexCount, 0));
-        weld_.Reserve(expected);
+    if (mesh_) {
+        size_t expected = 0, triangles = 0;
+        for (size_t index : chosen_) {
+            const Geometry& g = model_.GeometryOf(model_.atomics[index])->geometry;
+            expected += static_cast<size_t>(std::max(g.vertexCount, 0));
+            triangles += static_cast<size_t>(std::max(g.triangleCount, 0));
+        }
+        // Room for all at once: a list grown by doubling takes fresh pages
+        // for every copy. Pages reserved but never filled cost nothing.
+        const size_t vertexRoom = std::min(expected, size_t{kMaxColVertices});
+        vertices_.reserve(vertexRoom);
+        faces_.reserve(std::min(triangles, size_t{kMaxColFaces}));
+        if (request_.weld) {
+            vertexRank_.reserve(vertexRoom);
+            weld_.Reserve(expected);
+        }
     }
     AtomicPoints points;
     for (size_t ordinal = 0; ordinal < chosen_.size(); ++ordinal) {

@@ -53,8 +53,11 @@ struct BinMesh {
 // from. Every reader of the arrays decodes their little-endian records byte by
 // byte, so a view is right on any host; a big-endian host or one that traps
 // on unaligned access copies each array into a block of its own instead, as
-// the arrays are then also handed to code outside the library.
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && \
+// the arrays are then also handed to code outside the library. A build may
+// ask for copies on any host (BRENNIX_COPY_GEOMETRY_ARRAYS).
+#if defined(BRENNIX_COPY_GEOMETRY_ARRAYS)
+constexpr bool kArraysViewFile = false;
+#elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && \
     (defined(__i386__) || defined(__x86_64__) || defined(__aarch64__))
 constexpr bool kArraysViewFile = true;
 #elif defined(_M_IX86) || defined(_M_X64)
