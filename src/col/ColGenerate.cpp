@@ -52,11 +52,70 @@ int16_t Quantise(float value) {
     return static_cast<int16_t>(std::trunc(value * 128.0f));
 }
 
+ColVertex QuantiseVertex(const Point3& p) {
+    return {Quantise(p.x), Quantise(p.y), Quantise(p.z)};
+}
+
 uint64_t VertexKey(const ColVertex& v) {
     return static_cast<uint64_t>(static_cast<uint16_t>(v.x)) |
            (static_cast<uint64_t>(static_cast<uint16_t>(v.y)) << 16) |
            (static_cast<uint64_t>(static_cast<uint16_t>(v.z)) << 32);
 }
+
+// A list in one block from std::malloc, which the collision model takes over
+// as it is (and frees with std::free): the generated faces and vertices are
+// never copied into it. Failing to grow throws std::bad_alloc, as a standard
+// container would. T must be trivially copyable.
+template <typename T>
+class BlockList {
+public:
+    BlockList() = default;
+    BlockList(const BlockList&) = delete;
+    BlockList& operator=(const BlockList&) = delete;
+    ~BlockList() { std::free(items_); }
+
+    void reserve(size_t n) {
+        if (n <= capacity_)
+            return;
+        if (n > SIZE_MAX / sizeof(T))
+            throw std::bad_alloc();
+        void* block = std::realloc(items_, n * sizeof(T));
+        if (block == nullptr)
+            throw std::bad_alloc();
+        items_ = static_cast<T*>(block);
+        capacity_ = n;
+    }
+    void push_back(const T& item) {
+        if (size_ == capacity_)
+            reserve(capacity_ < 1024 ? 1024 : 2 * capacity_);
+        items_[size_++] = item;
+    }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T& operator[](size_t i) { return items_[i]; }
+    const T& operator[](size_t i) const { return items_[i]; }
+    T* begin() { return items_; }
+    T* end() { return items_ + size_; }
+    void swap(BlockList& other) {
+        std::swap(items_, other.items_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
+    }
+    // Hands the block over (null when empty) and leaves the list empty.
+    T* Release() {
+        T* block = size_ > 0 ? items_ : nullptr;
+        if (block == nullptr)
+            std::free(items_);
+        items_ = nullptr;
+        size_ = capacity_ = 0;
+        return block;
+    }
+
+private:
+    T* items_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
 
 // Maps quantised positions (48-bit keys) to merged vertex indices below
 // kMaxColVertices: open addressing over a power-of-two table of 2-byte
@@ -65,7 +124,7 @@ uint64_t VertexKey(const ColVertex& v) {
 // an empty slot.
 class WeldTable {
 public:
-    explicit WeldTable(const std::vector<ColVertex>& vertices) : vertices_(vertices) {}
+    explicit WeldTable(const BlockList<ColVertex>& vertices) : vertices_(vertices) {}
 
     void Reserve(size_t entries) {
         size_t wanted = 1024;
@@ -120,7 +179,7 @@ private:
         }
     }
 
-    const std::vector<ColVertex>& vertices_;
+    const BlockList<ColVertex>& vertices_;
     std::vector<uint16_t> slots_;
     size_t size_ = 0;
 };
@@ -194,7 +253,7 @@ private:
     std::vector<uint8_t> SurfacesOf(const Geometry& geometry) const;
     bool Place(size_t ordinal, AtomicPoints* points, std::string* why);
     bool CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std::string* why);
-    bool AddTriangles(size_t ordinal, std::string* why);
+    bool AddTriangles(size_t ordinal, const AtomicPoints& points, std::string* why);
     bool FinishMesh(std::string* why);
     void MakeFaceGroups();
     bool Store(std::string* why);
@@ -206,11 +265,10 @@ private:
 
     std::vector<size_t> chosen_;  // atomic indices, in file order
     Bounds bounds_;
-    std::vector<ColVertex> quantised_;  // of the atomic being worked on
 
-    std::vector<ColVertex> vertices_;
+    BlockList<ColVertex> vertices_;
     std::vector<uint64_t> vertexRank_;  // welded: earliest (atomic, vertex) seen
-    std::vector<ColFace> faces_;
+    BlockList<ColFace> faces_;
     std::vector<ColFaceGroup> groups_;
     WeldTable weld_;
     float centre_[3] = {0, 0, 0};
@@ -310,9 +368,6 @@ bool Generator::Place(size_t ordinal, AtomicPoints* points, std::string* why) {
 }
 
 bool Generator::CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std::string* why) {
-    quantised_.clear();
-    if (mesh_)
-        quantised_.reserve(points.count);
     // A stored infinity turns every placed axis into a NaN, so the stored
     // value is named when it is the cause.
     const Geometry& geometry = model_.GeometryOf(model_.atomics[chosen_[ordinal]])->geometry;
@@ -344,9 +399,8 @@ bool Generator::CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std
         }
         bounds_.Add(p);
         if (mesh_) {
-            quantised_.push_back({Quantise(p[0]), Quantise(p[1]), Quantise(p[2])});
             float q[3];
-            QuantisedPoint(quantised_.back(), q);
+            QuantisedPoint(QuantiseVertex(point), q);
             // Truncation moves a point toward zero, which may take it outside
             // the box of the unquantised points.
             bounds_.Add(q);
@@ -355,7 +409,7 @@ bool Generator::CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std
     return true;
 }
 
-bool Generator::AddTriangles(size_t ordinal, std::string* why) {
+bool Generator::AddTriangles(size_t ordinal, const AtomicPoints& points, std::string* why) {
     const size_t index = chosen_[ordinal];
     const Geometry& geometry = model_.GeometryOf(model_.atomics[index])->geometry;
     const uint32_t triangleCount =
@@ -364,7 +418,10 @@ bool Generator::AddTriangles(size_t ordinal, std::string* why) {
         *why = Label(index) + ": its triangles could not be read";
         return false;
     }
-    const size_t vertexCount = quantised_.size();
+    // Quantised again where needed rather than kept for every vertex: a
+    // model may hold many more vertices than its faces use.
+    const size_t vertexCount = points.count;
+    auto quantised = [&points](size_t local) { return QuantiseVertex(points[local]); };
     const std::vector<uint8_t> surfaces = SurfacesOf(geometry);
     const bool weld = request_.weld;
 
@@ -382,7 +439,8 @@ bool Generator::AddTriangles(size_t ordinal, std::string* why) {
     }
     const uint32_t base = static_cast<uint32_t>(vertices_.size());
     if (!weld)
-        vertices_.insert(vertices_.end(), quantised_.begin(), quantised_.end());
+        for (size_t i = 0; i < vertexCount; ++i)
+            vertices_.push_back(quantised(i));
 
     // Welded: local vertex -> merged vertex, looked up the first time a kept
     // face uses it, so only vertices of kept faces are written.
@@ -391,14 +449,15 @@ bool Generator::AddTriangles(size_t ordinal, std::string* why) {
     std::vector<uint16_t> merged(weld ? vertexCount : 0, kUnmerged);
     auto merge = [&](uint16_t local, uint16_t* out) {
         if (merged[local] == kUnmerged) {
-            const uint64_t key = VertexKey(quantised_[local]);
+            const ColVertex vertex = quantised(local);
+            const uint64_t key = VertexKey(vertex);
             const uint64_t rank = (static_cast<uint64_t>(ordinal) << 32) | local;
             int32_t found = weld_.Find(key);
             if (found < 0) {
                 if (vertices_.size() >= kMaxColVertices)
                     return false;
                 found = static_cast<int32_t>(vertices_.size());
-                vertices_.push_back(quantised_[local]);
+                vertices_.push_back(vertex);
                 vertexRank_.push_back(rank);
                 weld_.Add(static_cast<uint16_t>(found));
             } else {
@@ -429,8 +488,8 @@ bool Generator::AddTriangles(size_t ordinal, std::string* why) {
                               static_cast<uint16_t>(base + second), surface, 255});
             continue;
         }
-        const uint64_t a = VertexKey(quantised_[third]), b = VertexKey(quantised_[first]),
-                       c = VertexKey(quantised_[second]);
+        const uint64_t a = VertexKey(quantised(third)), b = VertexKey(quantised(first)),
+                       c = VertexKey(quantised(second));
         if (a == b || b == c || a == c)
             continue;  // collapsed to a line or a point
         if (faces_.size() >= kMaxColFaces) {
@@ -468,10 +527,11 @@ bool Generator::FinishMesh(std::string* why) {
     std::sort(order.begin(), order.end(),
               [&](uint32_t l, uint32_t r) { return vertexRank_[l] < vertexRank_[r]; });
     std::vector<uint16_t> newIndex(vertices_.size());
-    std::vector<ColVertex> sorted(vertices_.size());
+    BlockList<ColVertex> sorted;
+    sorted.reserve(vertices_.size());
     for (size_t i = 0; i < order.size(); ++i) {
         newIndex[order[i]] = static_cast<uint16_t>(i);
-        sorted[i] = vertices_[order[i]];
+        sorted.push_back(vertices_[order[i]]);
     }
     vertices_.swap(sorted);
     for (ColFace& face : faces_) {
@@ -585,12 +645,15 @@ bool Generator::Store(std::string* why) {
         *count = static_cast<uint32_t>(items.size());
         return true;
     };
-    if (!copy(faces_, &col_->faces, &col_->faceCount) ||
-        !copy(vertices_, &col_->vertices, &col_->vertexCount) ||
-        !copy(groups_, &col_->faceGroups, &col_->faceGroupCount)) {
+    if (!copy(groups_, &col_->faceGroups, &col_->faceGroupCount)) {
         *why = "out of memory";
         return false;
     }
+    // The faces and vertices are handed over in the blocks they were made in.
+    col_->faceCount = static_cast<uint32_t>(faces_.size());
+    col_->faces = faces_.Release();
+    col_->vertexCount = static_cast<uint32_t>(vertices_.size());
+    col_->vertices = vertices_.Release();
     return true;
 }
 
@@ -647,7 +710,7 @@ bool Generator::Run(std::string* why) {
     for (size_t ordinal = 0; ordinal < chosen_.size(); ++ordinal) {
         if (!Place(ordinal, &points, why) || !CheckAndQuantise(ordinal, points, why))
             return false;
-        if (mesh_ && !AddTriangles(ordinal, why))
+        if (mesh_ && !AddTriangles(ordinal, points, why))
             return false;
     }
     if (!bounds_.any) {
