@@ -2,7 +2,8 @@
 // children, the parsed frames and geometries, and the first error latched.
 //
 // Ownership: the model owns fileBuffer, every chunk record and every geometry.
-// Chunk payloads read from the file view fileBuffer, which is freed last.
+// Chunk payloads read from the file view fileBuffer, which is freed last, and
+// so do the geometries' arrays that a job has not changed (unless copyArrays).
 #pragma once
 
 #include <cstdint>
