@@ -138,6 +138,7 @@ struct ChildResult {
     double wallSeconds = 0;
     long maxResidentKiB = 0;  // ru_maxrss of this child alone
     long minorFaults = 0;     // ru_minflt: pages the child touched afresh
+    uint64_t freshBytes = 0;  // what those faults brought in, large pages counted whole
 };
 ChildResult RunChild(const std::string& program, const std::vector<std::string>& arguments,
                      const std::string& directory, const std::string& stdoutPath,

@@ -7,7 +7,11 @@
 //   brennix_bench_job copy SIZE JOB   the plain copy of JOB's input files
 //   brennix_bench_job measure RESULT PROGRAM ARG0 ARGS...
 //       run PROGRAM as a child and write "peakKiB wallSeconds status
-//       minorFaults" to RESULT
+//       minorFaults freshBytes" to RESULT. freshBytes counts each fault as
+//       a page, except those that brought in a large (2 MiB) page, which
+//       count as one: the kernel's count of large-page faults
+//       (/proc/vmstat thp_fault_alloc) over the child's life, which on a
+//       quiet machine are the child's own
 //   brennix_bench_job phases JOB SIZE [RUNS]
 //       time each step of JOB through the model library: the first run in
 //       this fresh process, then the median of the following runs
@@ -49,7 +53,36 @@ using namespace brennix::bench;
 
 namespace {
 
+// The kernel's count of faults that brought in a large page, or 0.
+long LargePageFaults() {
+    std::FILE* in = std::fopen("/proc/vmstat", "r");
+    if (in == nullptr)
+        return 0;
+    char name[64];
+    long value = 0, found = 0;
+    while (std::fscanf(in, "%63s %ld", name, &value) == 2) {
+        if (std::strcmp(name, "thp_fault_alloc") == 0) {
+            found = value;
+            break;
+        }
+    }
+    std::fclose(in);
+    return found;
+}
+
+uint64_t LargePageBytes() {
+    std::FILE* in = std::fopen("/sys/kernel/mm/transparent_hugepage/hpage_pmd_size", "r");
+    unsigned long long bytes = 0;
+    if (in != nullptr) {
+        if (std::fscanf(in, "%llu", &bytes) != 1)
+            bytes = 0;
+        std::fclose(in);
+    }
+    return bytes;
+}
+
 int Measure(const char* resultPath, char* program, char** arguments) {
+    const long largeBefore = LargePageFaults();
     auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid < 0)
@@ -68,12 +101,19 @@ int Measure(const char* resultPath, char* program, char** arguments) {
     auto end = std::chrono::steady_clock::now();
     if (waited < 0)
         return 1;
+    long large = LargePageFaults() - largeBefore;
+    large = large < 0 ? 0 : (large > usage.ru_minflt ? usage.ru_minflt : large);
+    const long page = sysconf(_SC_PAGESIZE);
+    const uint64_t fresh = static_cast<uint64_t>(usage.ru_minflt - large) *
+                               static_cast<uint64_t>(page > 0 ? page : 4096) +
+                           static_cast<uint64_t>(large) * LargePageBytes();
     std::FILE* out = std::fopen(resultPath, "w");
     if (out == nullptr)
         return 1;
-    std::fprintf(out, "%ld %.9f %d %ld\n", usage.ru_maxrss,
+    std::fprintf(out, "%ld %.9f %d %ld %llu\n", usage.ru_maxrss,
                  std::chrono::duration<double>(end - start).count(),
-                 WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_minflt);
+                 WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_minflt,
+                 static_cast<unsigned long long>(fresh));
     return std::fclose(out) == 0 ? 0 : 1;
 }
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -123,6 +124,22 @@ bool FindEntryIgnoringCase(const char* name, std::string* found) noexcept {
 void DebugOutput(const char* text) noexcept {
     std::fprintf(stderr, "%s\n", text);
     std::fflush(stderr);
+}
+
+void AdviseLargePages(void* block, size_t bytes) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr uintptr_t kLargePage = uintptr_t{2} << 20;
+    if (block == nullptr || bytes < 2 * kLargePage)
+        return;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(block);
+    const uintptr_t first = (start + kLargePage - 1) & ~(kLargePage - 1);
+    const uintptr_t last = (start + bytes) & ~(kLargePage - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
 }
 
 std::FILE* OpenRegularFile(const char* path, uint64_t* size) noexcept {

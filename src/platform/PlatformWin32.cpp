@@ -64,6 +64,9 @@ void DebugOutput(const char* text) noexcept {
     OutputDebugStringA(text);
 }
 
+// Large pages on Windows need a privilege that programs do not hold.
+void AdviseLargePages(void*, size_t) noexcept {}
+
 std::FILE* OpenRegularFile(const char* path, uint64_t* size) noexcept {
     if (path == nullptr)
         return nullptr;

@@ -187,6 +187,7 @@ uint32_t ByteBuffer::LoadFile(const char* path) {
         Reset();
         return 0;
     }
+    platform::AdviseLargePages(data, capacity);
     cursor = 0;
     bool ok = true;
     if (expected > 0) {
