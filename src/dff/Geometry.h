@@ -51,10 +51,11 @@ struct BinMesh {
 
 // Whether read-only arrays are kept where they lie in the bytes they were read
 // from. Every reader of the arrays decodes their little-endian records byte by
-// byte, so a view is right on any host; a big-endian host or one that traps
-// on unaligned access copies each array into a block of its own instead, as
-// the arrays are then also handed to code outside the library. A build may
-// ask for copies on any host (BRENNIX_COPY_GEOMETRY_ARRAYS).
+// byte, so a view is right on any host. Still, only hosts known to read
+// unaligned memory cheaply view; a big-endian host or one that traps on
+// unaligned access copies each array into an aligned block of its own, as
+// before. A build may ask for copies on any host
+// (BRENNIX_COPY_GEOMETRY_ARRAYS).
 #if defined(BRENNIX_COPY_GEOMETRY_ARRAYS)
 constexpr bool kArraysViewFile = false;
 #elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && \
