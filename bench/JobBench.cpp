@@ -706,33 +706,11 @@ struct Traffic {
 // Bytes copied out of the file buffer into arrays of the geometry's own;
 // arrays viewed where they lie in the file cost nothing.
 uint64_t ParsedBytes(const Geometry& g) {
-    const uint64_t v = g.vertexCount > 0 ? static_cast<uint64_t>(g.vertexCount) : 0;
-    const uint64_t t = g.triangleCount > 0 ? static_cast<uint64_t>(g.triangleCount) : 0;
     uint64_t total = 0;
-    if (g.prelitColors && g.ownsPrelit)
-        total += 4 * v;
-    if (g.texCoords && g.ownsTexCoords)
-        total += 8 * v * g.texCoordSets;
-    if (g.triangles && g.ownsTriangles)
-        total += 8 * t;
-    if (g.positions && g.ownsPositions)
-        total += 12 * v;
-    if (g.normals && g.ownsNormals)
-        total += 12 * v;
-    if (g.nightColors && g.ownsNight)
-        total += 4 * v;
-    if (g.usedBones && g.ownsUsedBones)
-        total += g.usedBoneCount;
-    if (g.vertexBoneIndices && g.ownsBoneIndices)
-        total += 4 * v;
-    if (g.vertexBoneWeights && g.ownsBoneWeights)
-        total += 16 * v;
-    if (g.inverseBoneMatrices && g.ownsInverseMatrices)
-        total += 64ull * g.boneCount;
-    for (uint32_t i = 0; i < g.meshes.count; ++i) {
-        if (g.meshes.items[i] && g.meshes.items[i]->ownsIndices)
-            total += 4ull * g.meshes.items[i]->indexCount;
-    }
+    g.ForEachArray([&total](const uint8_t* array, uint8_t owns, uint64_t bytes) {
+        if (array != nullptr && owns)
+            total += bytes;
+    });
     return total;
 }
 

@@ -405,26 +405,13 @@ void RebuildAndCheck(DffModel& model, const std::vector<uint8_t>& night,
 
 // Every array the geometry does not own lies whole inside the file's bytes.
 bool ViewsLieInFile(const Geometry& g, const brennix::ByteBuffer& file) {
-    const uint64_t v = static_cast<uint64_t>(g.vertexCount);
-    const auto inside = [&](const uint8_t* array, uint8_t owns, uint64_t bytes) {
-        if (array == nullptr || owns)
-            return true;
-        return array >= file.data && bytes <= file.length &&
-               static_cast<uint64_t>(array - file.data) <= file.length - bytes;
-    };
-    bool ok =
-        inside(g.prelitColors, g.ownsPrelit, 4 * v) && inside(g.nightColors, g.ownsNight, 4 * v) &&
-        inside(g.texCoords, g.ownsTexCoords, 8 * v * g.texCoordSets) &&
-        inside(g.triangles, g.ownsTriangles, 8 * static_cast<uint64_t>(g.triangleCount)) &&
-        inside(g.positions, g.ownsPositions, 12 * v) && inside(g.normals, g.ownsNormals, 12 * v) &&
-        inside(g.usedBones, g.ownsUsedBones, g.usedBoneCount) &&
-        inside(g.vertexBoneIndices, g.ownsBoneIndices, 4 * v) &&
-        inside(g.vertexBoneWeights, g.ownsBoneWeights, 16 * v) &&
-        inside(g.inverseBoneMatrices, g.ownsInverseMatrices, 64ull * g.boneCount);
-    for (uint32_t i = 0; ok && i < g.meshes.count; ++i) {
-        const brennix::BinMesh* mesh = g.meshes.At(i);
-        ok = mesh == nullptr || inside(mesh->indices, mesh->ownsIndices, 4ull * mesh->indexCount);
-    }
+    bool ok = true;
+    g.ForEachArray([&](const uint8_t* array, uint8_t owns, uint64_t bytes) {
+        if (array != nullptr && !owns) {
+            ok = ok && array >= file.data && bytes <= file.length &&
+                 static_cast<uint64_t>(array - file.data) <= file.length - bytes;
+        }
+    });
     return ok;
 }
 

@@ -122,6 +122,18 @@ struct Geometry {
     uint8_t ownsBoneWeights;
     uint8_t ownsInverseMatrices;
 
+    // Calls visit(array, owns, bytes) for every array the record holds or
+    // may hold, each Bin Mesh's indices included: the pointer (null when
+    // absent), its owns flag and the bytes it spans.
+    template <typename Visit>
+    void ForEachArray(Visit visit) {
+        VisitArrays(*this, visit);
+    }
+    template <typename Visit>
+    void ForEachArray(Visit visit) const {
+        VisitArrays(*this, visit);
+    }
+
     // One float of positions or normals (vertex i, axis 0..2), or of texCoords.
     static float FloatAt(const uint8_t* array, size_t index) {
         float value;
@@ -162,6 +174,28 @@ struct Geometry {
     // Paints every vertex with one day and one night colour (RGBA records).
     // False only when out of memory; nothing changes then.
     bool SetUniformColors(const uint8_t day[4], const uint8_t night[4]);
+
+private:
+    template <typename Self, typename Visit>
+    static void VisitArrays(Self& g, Visit& visit) {
+        const uint64_t v = g.vertexCount > 0 ? static_cast<uint64_t>(g.vertexCount) : 0;
+        const uint64_t t = g.triangleCount > 0 ? static_cast<uint64_t>(g.triangleCount) : 0;
+        visit(g.prelitColors, g.ownsPrelit, 4 * v);
+        visit(g.nightColors, g.ownsNight, 4 * v);
+        visit(g.texCoords, g.ownsTexCoords, 8 * v * g.texCoordSets);
+        visit(g.triangles, g.ownsTriangles, 8 * t);
+        visit(g.positions, g.ownsPositions, 12 * v);
+        visit(g.normals, g.ownsNormals, 12 * v);
+        visit(g.usedBones, g.ownsUsedBones, uint64_t{g.usedBoneCount});
+        visit(g.vertexBoneIndices, g.ownsBoneIndices, 4 * v);
+        visit(g.vertexBoneWeights, g.ownsBoneWeights, 16 * v);
+        visit(g.inverseBoneMatrices, g.ownsInverseMatrices, 64 * uint64_t{g.boneCount});
+        for (uint32_t i = 0; i < g.meshes.count; ++i) {
+            if (g.meshes.items[i] != nullptr)
+                visit(g.meshes.items[i]->indices, g.meshes.items[i]->ownsIndices,
+                      4 * uint64_t{g.meshes.items[i]->indexCount});
+        }
+    }
 };
 
 }  // namespace brennix

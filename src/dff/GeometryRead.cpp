@@ -113,39 +113,22 @@ void Geometry::Init() {
     ownsUsedBones = ownsBoneIndices = ownsBoneWeights = ownsInverseMatrices = 0;
 }
 
-// Frees an array the record owns; a view is only let go.
-static void DropArray(uint8_t*& pointer, uint8_t& owns) {
-    if (owns)
-        std::free(pointer);
-    pointer = nullptr;
-    owns = 0;
-}
-
 void Geometry::Release() {
-    DropArray(prelitColors, ownsPrelit);
-    DropArray(nightColors, ownsNight);
-    DropArray(texCoords, ownsTexCoords);
+    // Frees the arrays the record owns; views are only let go.
+    ForEachArray([](uint8_t*& array, uint8_t& owns, uint64_t) {
+        if (owns)
+            std::free(array);
+        array = nullptr;
+        owns = 0;
+    });
     texCoordSets = 0;
-    DropArray(triangles, ownsTriangles);
-    DropArray(positions, ownsPositions);
-    DropArray(normals, ownsNormals);
-    DropArray(usedBones, ownsUsedBones);
-    DropArray(vertexBoneIndices, ownsBoneIndices);
-    DropArray(vertexBoneWeights, ownsBoneWeights);
-    DropArray(inverseBoneMatrices, ownsInverseMatrices);
     DestroyChunk(materialListChunk);
     DestroyChunk(extensionChunk);
     for (uint32_t i = 0; i < materials.count; ++i)
         delete materials.items[i];
     materials.Resize(0);
-    for (uint32_t i = 0; i < meshes.count; ++i) {
-        BinMesh* mesh = meshes.items[i];
-        if (mesh == nullptr)
-            continue;
-        if (mesh->ownsIndices)
-            std::free(mesh->indices);
-        delete mesh;
-    }
+    for (uint32_t i = 0; i < meshes.count; ++i)
+        delete meshes.items[i];
     meshes.Resize(0);
 }
 

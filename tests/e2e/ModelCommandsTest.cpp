@@ -23,26 +23,6 @@ Bytes OtherCol() {
     return EncodeCol3(col);
 }
 
-// Two geometries, each drawn by an atomic, with a light between them; the
-// second geometry has no day colours.
-ClumpSpec TwoGeometryModel() {
-    FrameListSpec frames;
-    frames.frames = {MakeFrame("root"), MakeFrame("door", 0)};
-    GeometryListSpec list;
-    list.geometries = {
-        MakeCanonicalGeometry(),
-        MakeGeometryWithPositions({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 0, 2}})};
-    ClumpSpec model;
-    model.children = {ClumpChild::MakeStruct(2, 1),
-                      ClumpChild::MakeFrameList(frames),
-                      ClumpChild::MakeGeometryList(list),
-                      ClumpChild::MakeAtomic(MakeAtomicPayload(0, 0)),
-                      ClumpChild::MakeLight(),
-                      ClumpChild::MakeAtomic(MakeAtomicPayload(1, 1)),
-                      ClumpChild::MakeExtension()};
-    return model;
-}
-
 std::vector<json> JsonLines(const std::string& out) {
     std::vector<json> docs;
     std::istringstream lines(out);
@@ -76,7 +56,7 @@ protected:
 };
 
 TEST_F(ModelCommandsTest, InfoJsonDescribesEveryPartAndEveryProblem) {
-    ClumpSpec full = TwoGeometryModel();
+    ClumpSpec full = MakeTwoGeometryModel();
     full.uvAnimDictionary = Bytes{1, 2, 3, 4};
     GeometrySpec& skinned =
         full.FindChild(ClumpChildKind::GeometryList)->geometryList.geometries[0];
@@ -302,7 +282,7 @@ TEST_F(ModelCommandsTest, NightOfOneGeometryIsTheClassicMode) {
     Run({"-v", "-d", "day.dff", "-n", "night.dff", "-o", "classic.dff"});
     EXPECT_EQ(Get("ours.dff"), Get("classic.dff"));
 
-    Put("two.dff", TwoGeometryModel());
+    Put("two.dff", MakeTwoGeometryModel());
     RunResult mismatch = RunCommand({"night", "--from", "night.dff", "--in-place", "two.dff"});
     EXPECT_EQ(mismatch.exitStatus, 1);
     EXPECT_NE(mismatch.err.find("the model holds 2 geometries and the night model 1"),
@@ -311,7 +291,7 @@ TEST_F(ModelCommandsTest, NightOfOneGeometryIsTheClassicMode) {
 }
 
 TEST_F(ModelCommandsTest, PaintRebuildsEveryGeometryOfATwoGeometryModel) {
-    const Bytes input = BuildModel(TwoGeometryModel());
+    const Bytes input = BuildModel(MakeTwoGeometryModel());
     Put("two.dff", input);
     RunResult result = RunCommand(
         {"paint", "--day", "255,0,0", "--night", "#102030", "-j", "2", "--in-place", "two.dff"});

@@ -1046,6 +1046,24 @@ ClumpSpec MakeMultiAtomicModel(const FrameListSpec& frames, const GeometryListSp
     return model;
 }
 
+ClumpSpec MakeTwoGeometryModel() {
+    FrameListSpec frames;
+    frames.frames = {MakeFrame("root"), MakeFrame("door", 0)};
+    GeometryListSpec list;
+    list.geometries = {
+        MakeCanonicalGeometry(),
+        MakeGeometryWithPositions({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 0, 2}})};
+    ClumpSpec model;
+    model.children = {ClumpChild::MakeStruct(2, 1),
+                      ClumpChild::MakeFrameList(frames),
+                      ClumpChild::MakeGeometryList(list),
+                      ClumpChild::MakeAtomic(MakeAtomicPayload(0, 0)),
+                      ClumpChild::MakeLight(),
+                      ClumpChild::MakeAtomic(MakeAtomicPayload(1, 1)),
+                      ClumpChild::MakeExtension()};
+    return model;
+}
+
 ClumpSpec MakeHouseModel() {
     // Walls 8 x 6 x 5 units standing on z = 0, a ridge along x at z = 8.
     // Every number is a literal so the committed sample never depends on

@@ -500,6 +500,10 @@ ClumpSpec MakeHouseModel();
 // geometries, then atomic i drawing geometry i on frame i + 1 (frame 0 is the
 // root), and an empty clump Extension.
 ClumpSpec MakeMultiAtomicModel(const FrameListSpec& frames, const GeometryListSpec& geometries);
+// Two geometries (the canonical one, and one triangle without day colours)
+// drawn by two atomics on frames "root" and "door", a light between the
+// atomics, and an empty clump Extension.
+ClumpSpec MakeTwoGeometryModel();
 
 // ---------------------------------------------------------------------------
 // COL3 files.

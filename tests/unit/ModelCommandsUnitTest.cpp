@@ -87,24 +87,15 @@ TEST(ColSummaryTest, ReadsEveryVersionAndRefusesWhatLiesOutside) {
     }
 }
 
-// Two geometries drawn by two atomics, a light and a camera between them, a
-// collision entry in the clump Extension, and bytes after the clump.
+// The two-geometry model with a camera before its second atomic, a collision
+// entry in the clump Extension, and bytes after the clump.
 ClumpSpec TwoGeometryModel() {
-    FrameListSpec frames;
-    frames.frames = {MakeFrame("root"), MakeFrame("door", 0)};
-    GeometryListSpec list;
-    list.geometries = {
-        MakeCanonicalGeometry(),
-        MakeGeometryWithPositions({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 0, 2}})};
-    ClumpSpec model;
-    model.children = {ClumpChild::MakeStruct(2, 1, 1),
-                      ClumpChild::MakeFrameList(frames),
-                      ClumpChild::MakeGeometryList(list),
-                      ClumpChild::MakeLight(),
-                      ClumpChild::MakeAtomic(MakeAtomicPayload(0, 0)),
-                      ClumpChild::MakeCamera(),
-                      ClumpChild::MakeAtomic(MakeAtomicPayload(1, 1)),
-                      ClumpChild::MakeExtension({CollisionEntry(MakeCol3File())})};
+    ClumpSpec model = MakeTwoGeometryModel();
+    model.children[0] = ClumpChild::MakeStruct(2, 1, 1);
+    const ClumpChild* second = model.FindChild(ClumpChildKind::Atomic, 1);
+    model.children.insert(model.children.begin() + (second - model.children.data()),
+                          ClumpChild::MakeCamera());
+    model.ExtensionEntries() = {CollisionEntry(MakeCol3File())};
     model.trailing = {0xAA, 0xBB, 0xCC};
     return model;
 }
