@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 
+#include "dff/Triangles.h"
 #include "stream/Endian.h"
 
 namespace brennix {
@@ -242,13 +243,17 @@ struct AtomicPoints {
 // Works through one request; every failure is a reason in words.
 class Generator {
 public:
-    Generator(const WholeModel& model, const ColRequest& request, ColModel* col)
-        : model_(model), request_(request), col_(col), weld_(vertices_) {}
+    Generator(const WholeModel& model, const ColRequest& request, ColModel* col,
+              std::vector<std::string>* notes)
+        : model_(model), request_(request), col_(col), notes_(notes), weld_(vertices_) {}
 
     bool Run(std::string* why);
 
 private:
     std::string Label(size_t atomicIndex) const;
+    std::string ProblemOf(const std::string& step) const;
+    const Geometry& GeometryOfChosen(size_t ordinal) const;
+    void Note(const std::string& text);
     bool Skipped(size_t atomicIndex) const;
     std::vector<uint8_t> SurfacesOf(const Geometry& geometry) const;
     bool Place(size_t ordinal, AtomicPoints* points, std::string* why);
@@ -261,6 +266,7 @@ private:
     const WholeModel& model_;
     const ColRequest& request_;
     ColModel* col_;
+    std::vector<std::string>* notes_;
     bool mesh_ = false;
 
     std::vector<size_t> chosen_;  // atomic indices, in file order
@@ -273,6 +279,7 @@ private:
     WeldTable weld_;
     float centre_[3] = {0, 0, 0};
     double radiusSquared_ = 0;
+    uint64_t triangleTotal_ = 0;  // triangles of the chosen atomics
 };
 
 std::string Generator::Label(size_t atomicIndex) const {
@@ -286,6 +293,30 @@ std::string Generator::Label(size_t atomicIndex) const {
         return label + " (frame \"" + name + "\")";
     }
     return label + " (frame " + std::to_string(atomic.frameIndex) + ")";
+}
+
+// The reader's reason for a step, in brackets, or nothing.
+std::string Generator::ProblemOf(const std::string& step) const {
+    for (const ModelProblem& problem : model_.problems) {
+        if (problem.step == step)
+            return " (" + problem.message + ")";
+    }
+    return "";
+}
+
+// The geometry of a chosen atomic, which Place has found read whole.
+const Geometry& Generator::GeometryOfChosen(size_t ordinal) const {
+    return *model_.GeometryOf(model_.atomics[chosen_[ordinal]])->geometry;
+}
+
+void Generator::Note(const std::string& text) {
+    if (notes_ == nullptr)
+        return;
+    try {
+        notes_->push_back(text);
+    } catch (...) {
+        // A note is not worth failing the model for.
+    }
 }
 
 bool Generator::Skipped(size_t atomicIndex) const {
@@ -310,12 +341,10 @@ std::vector<uint8_t> Generator::SurfacesOf(const Geometry& geometry) const {
         const Material* material = geometry.materials.items[i];
         if (material == nullptr || material->structWords[3] == 0)
             continue;
-        // The name field is not terminated when the name fills it.
-        const uint8_t* raw = material->textures[0].textureName;
-        size_t length = 0;
-        while (length < sizeof material->textures[0].textureName && raw[length] != 0)
-            ++length;
-        const std::string name(reinterpret_cast<const char*>(raw), length);
+        const TextureSlot& texture = material->textures[0];
+        if (texture.name == nullptr)
+            continue;
+        const std::string name(reinterpret_cast<const char*>(texture.name), texture.nameLength);
         if (name.empty())
             continue;
         for (const SurfaceRule& rule : request_.surfaces) {
@@ -344,7 +373,7 @@ bool Generator::Place(size_t ordinal, AtomicPoints* points, std::string* why) {
         } else if (!entry->ok) {
             reason = "geometry " + std::to_string(atomic.geometryIndex) + " could not be read";
         } else {
-            const Geometry& geometry = entry->geometry;
+            const Geometry& geometry = *entry->geometry;
             if (geometry.positions != nullptr && geometry.vertexCount > 0) {
                 points->stored = geometry.positions;
                 points->count = static_cast<size_t>(geometry.vertexCount);
@@ -355,22 +384,16 @@ bool Generator::Place(size_t ordinal, AtomicPoints* points, std::string* why) {
         points->count = points->placed.size();
         return true;
     }
-    *why = Label(index) + ": " + reason;
     // Add why the reader gave up on the geometry, when it did.
-    const std::string step = "geometry " + std::to_string(model_.atomics[index].geometryIndex);
-    for (const ModelProblem& problem : model_.problems) {
-        if (problem.step == step) {
-            *why += " (" + problem.message + ")";
-            break;
-        }
-    }
+    *why = Label(index) + ": " + reason +
+           ProblemOf("geometry " + std::to_string(model_.atomics[index].geometryIndex));
     return false;
 }
 
 bool Generator::CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std::string* why) {
     // A stored infinity turns every placed axis into a NaN, so the stored
     // value is named when it is the cause.
-    const Geometry& geometry = model_.GeometryOf(model_.atomics[chosen_[ordinal]])->geometry;
+    const Geometry& geometry = GeometryOfChosen(ordinal);
     for (size_t i = 0; i < points.count; ++i) {
         const Point3 point = points[i];
         const float p[3] = {point.x, point.y, point.z};
@@ -411,12 +434,35 @@ bool Generator::CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std
 
 bool Generator::AddTriangles(size_t ordinal, const AtomicPoints& points, std::string* why) {
     const size_t index = chosen_[ordinal];
-    const Geometry& geometry = model_.GeometryOf(model_.atomics[index])->geometry;
-    const uint32_t triangleCount =
+    const Geometry& geometry = GeometryOfChosen(ordinal);
+    uint32_t triangleCount =
         geometry.triangleCount > 0 ? static_cast<uint32_t>(geometry.triangleCount) : 0;
     if (triangleCount > 0 && geometry.triangles == nullptr) {
         *why = Label(index) + ": its triangles could not be read";
         return false;
+    }
+    // A triangle list that names a missing vertex gives way to a sound Bin
+    // Mesh, which is what other readers draw.
+    const TriangleCheck check = CheckTriangles(geometry);
+    std::vector<MeshTriangle> fromMesh;
+    if (check.source != TriangleSource::kList) {
+        std::string fault = Label(index) + ": triangle " + std::to_string(check.badTriangle) +
+                            " names vertex " + std::to_string(check.badVertex) +
+                            ", not below the vertex count " + std::to_string(geometry.vertexCount);
+        if (check.source == TriangleSource::kBroken) {
+            *why =
+                fault + (check.hasBinMesh ? ", and its Bin Mesh names vertex " +
+                                                std::to_string(check.badMeshVertex) + " too"
+                                          : ", and it has no Bin Mesh to take the triangles from");
+            return false;
+        }
+        if (!BinMeshTriangles(geometry, &fromMesh)) {
+            *why = "out of memory";
+            return false;
+        }
+        triangleCount = static_cast<uint32_t>(std::min<size_t>(fromMesh.size(), UINT32_MAX));
+        Note(fault + "; the " + std::to_string(triangleCount) +
+             " triangles of its Bin Mesh are taken instead");
     }
     // Quantised again where needed rather than kept for every vertex: a
     // model may hold many more vertices than its faces use.
@@ -447,7 +493,7 @@ bool Generator::AddTriangles(size_t ordinal, const AtomicPoints& points, std::st
     // 0xFFFF (never a merged index) marks a vertex not looked up yet.
     constexpr uint16_t kUnmerged = 0xFFFF;
     std::vector<uint16_t> merged(weld ? vertexCount : 0, kUnmerged);
-    auto merge = [&](uint16_t local, uint16_t* out) {
+    auto merge = [&](uint32_t local, uint16_t* out) {
         if (merged[local] == kUnmerged) {
             const ColVertex vertex = quantised(local);
             const uint64_t key = VertexKey(vertex);
@@ -470,11 +516,22 @@ bool Generator::AddTriangles(size_t ordinal, const AtomicPoints& points, std::st
     };
 
     for (uint32_t t = 0; t < triangleCount; ++t) {
-        const uint8_t* record = geometry.triangles + 8 * static_cast<size_t>(t);
-        const uint16_t first = LoadU16(record), second = LoadU16(record + 2);
-        const uint16_t material = LoadU16(record + 4), third = LoadU16(record + 6);
-        for (uint16_t corner : {first, second, third}) {
+        uint32_t first, second, third, material;
+        if (fromMesh.empty()) {
+            const uint8_t* record = geometry.triangles + 8 * static_cast<size_t>(t);
+            first = LoadU16(record);
+            second = LoadU16(record + 2);
+            material = LoadU16(record + 4);
+            third = LoadU16(record + 6);
+        } else {
+            first = fromMesh[t].a;
+            second = fromMesh[t].b;
+            third = fromMesh[t].c;
+            material = fromMesh[t].material;
+        }
+        for (uint32_t corner : {first, second, third}) {
             if (corner >= vertexCount) {
+                // The placed vertices are fewer than the geometry declares.
                 *why = Label(index) + ": triangle " + std::to_string(t) + " names vertex " +
                        std::to_string(corner) + ", not below the vertex count " +
                        std::to_string(vertexCount);
@@ -483,6 +540,7 @@ bool Generator::AddTriangles(size_t ordinal, const AtomicPoints& points, std::st
         }
         const uint8_t surface = material < surfaces.size() ? surfaces[material] : request_.surface;
         if (!weld) {
+            // Kept as they are, a triangle of repeated vertices included.
             faces_.push_back({static_cast<uint16_t>(base + third),
                               static_cast<uint16_t>(base + first),
                               static_cast<uint16_t>(base + second), surface, 255});
@@ -505,6 +563,7 @@ bool Generator::AddTriangles(size_t ordinal, const AtomicPoints& points, std::st
         }
         faces_.push_back(face);
     }
+    triangleTotal_ += triangleCount;
     return true;
 }
 
@@ -619,8 +678,7 @@ bool Generator::Store(std::string* why) {
     header.sphereRadius = CoveringRadius(radiusSquared_);
 
     if (request_.shape == ColShape::kBox) {
-        const Geometry& geometry = model_.GeometryOf(model_.atomics[chosen_[0]])->geometry;
-        const std::vector<uint8_t> surfaces = SurfacesOf(geometry);
+        const std::vector<uint8_t> surfaces = SurfacesOf(GeometryOfChosen(0));
         ColBox* box = new (std::nothrow) ColBox();
         if (box == nullptr || col_->boxes.Add(box) < 0) {
             delete box;
@@ -679,7 +737,8 @@ bool Generator::Run(std::string* why) {
         if (Skipped(i))
             continue;
         if (!model_.atomics[i].valid) {
-            *why = Label(i) + ": the atomic could not be read";
+            *why = Label(i) + ": the atomic could not be read" +
+                   ProblemOf("atomic " + std::to_string(i));
             return false;
         }
         chosen_.push_back(i);
@@ -692,9 +751,11 @@ bool Generator::Run(std::string* why) {
     if (mesh_) {
         size_t expected = 0, triangles = 0;
         for (size_t index : chosen_) {
-            const Geometry& g = model_.GeometryOf(model_.atomics[index])->geometry;
-            expected += static_cast<size_t>(std::max(g.vertexCount, 0));
-            triangles += static_cast<size_t>(std::max(g.triangleCount, 0));
+            const GeometryEntry* entry = model_.GeometryOf(model_.atomics[index]);
+            if (entry == nullptr || entry->geometry == nullptr)
+                continue;  // Place says why
+            expected += static_cast<size_t>(std::max(entry->geometry->vertexCount, 0));
+            triangles += static_cast<size_t>(std::max(entry->geometry->triangleCount, 0));
         }
         // Room for all at once: a list grown by doubling takes fresh pages
         // for every copy. Pages reserved but never filled cost nothing.
@@ -715,6 +776,13 @@ bool Generator::Run(std::string* why) {
     }
     if (!bounds_.any) {
         *why = "no vertex to make collision from: the chosen atomics hold no positions";
+        return false;
+    }
+    if (mesh_ && faces_.empty()) {
+        *why = triangleTotal_ == 0
+                   ? std::string("no face to make: the chosen atomics hold no triangle")
+                   : "no face left: every one of the " + std::to_string(triangleTotal_) +
+                         " triangles collapses to a line or a point at 1/128 units";
         return false;
     }
     if (mesh_ && !FinishMesh(why))
@@ -747,10 +815,10 @@ bool Generator::Run(std::string* why) {
 }  // namespace
 
 bool GenerateCol(const WholeModel& model, const ColRequest& request, ColModel* col,
-                 std::string* why) {
+                 std::string* why, std::vector<std::string>* notes) {
     std::string reason;
     try {
-        Generator generator(model, request, col);
+        Generator generator(model, request, col, notes);
         if (generator.Run(&reason))
             return true;
     } catch (const std::bad_alloc&) {
@@ -771,7 +839,7 @@ bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
     out->Reset();
     try {
         ColModel col;
-        if (!GenerateCol(model, request, &col, &reason)) {
+        if (!GenerateCol(model, request, &col, &reason, notes)) {
             if (why != nullptr)
                 why->swap(reason);
             return false;

@@ -60,9 +60,11 @@ constexpr size_t kMaxColNameLength = 21;
 // described: no clump or no atomic, an atomic that cannot be read or placed,
 // no vertex left, a coordinate that is not finite or (mesh) outside
 // -256 .. 255.99, a triangle naming a vertex its geometry lacks, or more
-// than 65535 faces or vertices. `col` is then left released. Never throws.
+// than 65535 faces or vertices, or (mesh) no face at all. A triangle list
+// that names a missing vertex gives way to a sound Bin Mesh, which `notes`
+// (when given) then tells of. `col` is then left released. Never throws.
 bool GenerateCol(const WholeModel& model, const ColRequest& request, ColModel* col,
-                 std::string* why);
+                 std::string* why, std::vector<std::string>* notes = nullptr);
 
 // The standard COL3 file bytes of a model in memory: GenerateCol and then
 // ColModel::BuildFile with the standard convention. `modelName` is written

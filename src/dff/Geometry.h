@@ -31,15 +31,48 @@ constexpr uint32_t kTypeBinMesh = 0x50E;
 constexpr uint32_t kTypeNightColors = 0x253F2F9;
 constexpr uint32_t kNightColorsMarker = 0x37505050;  // "PPP7"
 
+// What a geometry reader accepts beyond the classic limits: a bit set, 0 for
+// the classic reader. Whatever the bits, a size past its parent, an array that
+// does not fit its chunk and an index past its array stay errors.
+enum ReadOption : uint32_t {
+    // Any triangle, vertex and Bin Mesh count whose arrays fit the chunk.
+    kReadAnyCounts = 1u << 0,
+    // The older Skin layout: no used-bone list, a 4-byte marker before each
+    // bone matrix, and the trailer words optional.
+    kReadOldSkin = 1u << 1,
+    // Any texture flag and any number of Texture chunks in a material, read
+    // within the Material chunk's own size; names of any length within their
+    // String; a material Struct of 16 bytes or more; any material and
+    // texture extension entry.
+    kReadAnyMaterial = 1u << 2,
+    // A Material List of no material.
+    kReadEmptyMaterialList = 1u << 3,
+    // Geometry extension entries of types the classic reader refuses are
+    // passed over.
+    kReadUnknownEntries = 1u << 4,
+    // Everything the format allows: the commands' reader.
+    kReadFormat = kReadAnyCounts | kReadOldSkin | kReadAnyMaterial | kReadEmptyMaterialList |
+                  kReadUnknownEntries,
+};
+
 struct TextureSlot {
     uint32_t textureWord;
     uint8_t textureName[32];  // not terminated when the name fills all 32 bytes
     uint8_t maskName[32];
+    // The names where they lie in the Material List, up to their first zero
+    // byte, whatever their length (null when the slot is empty). They view
+    // the bytes the geometry was read from.
+    const uint8_t* name;
+    uint32_t nameLength;
+    const uint8_t* mask;
+    uint32_t maskLength;
 };
 
 struct Material {
-    uint32_t structWords[7];  // word 3 is the texture count
+    uint32_t structWords[7];  // word 3 is the texture count (the texture flag)
     TextureSlot textures[2];
+    // Texture chunks the material holds; only the first two are kept.
+    uint32_t texturesHeld;
 };
 
 struct BinMesh {
@@ -74,6 +107,7 @@ constexpr bool kArraysViewFile = false;
 struct Geometry {
     uint8_t copyArrays;  // read arrays into blocks of their own (kArraysViewFile's opposite)
     uint8_t colorsChanged;
+    uint32_t readOptions;  // ReadOption bits; 0 (Init) reads as the classic jobs do
     uint32_t errorCode;
     uint32_t errorDetail;
     uint16_t formatFlags;
@@ -104,6 +138,7 @@ struct Geometry {
     PointerArray<BinMesh> meshes;
     uint8_t boneCount;
     uint8_t usedBoneCount;
+    uint8_t oldSkinLayout;  // the Skin entry is of the older layout
     uint8_t maxWeightsPerVertex;
     uint8_t skinPadding;
     uint8_t* usedBones;
@@ -153,6 +188,11 @@ struct Geometry {
     bool Read(ByteBuffer& payload, uint16_t stampHigh);
     bool ReadMaterialList(ByteBuffer& payload);
     bool ReadMaterial(ByteBuffer& listPayload);
+    // The Material chunks as kReadAnyMaterial reads them: each within its
+    // own size, as many as the list's Struct (structSize bytes from
+    // structStart) names materials of their own.
+    bool ReadMaterials(ByteBuffer& list, uint32_t structSize, uint32_t structStart);
+    bool ReadAnyMaterial(ByteBuffer& materialPayload, Material* material);
     bool ReadExtension(ByteBuffer& payload);
     bool ReadSkin(ByteBuffer& extensionPayload);
 

@@ -65,8 +65,10 @@ RebuiltListStatus LayOutRebuiltGeometryList(const DffModel& model, GeometryListP
 // into the runs are walked as the geometry reader walks an Extension of a
 // geometry with vertexCount vertices. True when the walk succeeds and its last
 // fitting Night Colours entry holds exactly the vertexCount colour records at
-// `night`. Nothing is copied or allocated.
+// `night`. `options` are the geometry's ReadOption bits. Nothing is copied or
+// allocated.
 bool ExtensionReadsBack(const platform::Segment* runs, size_t count, uint64_t start,
-                        uint32_t length, int32_t vertexCount, const uint8_t* night);
+                        uint32_t length, int32_t vertexCount, const uint8_t* night,
+                        uint32_t options = 0);
 
 }  // namespace brennix

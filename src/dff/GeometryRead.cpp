@@ -72,6 +72,7 @@ int32_t DffModel::ReadGeometryList() {
 void Geometry::Init() {
     copyArrays = kArraysViewFile ? 0 : 1;
     colorsChanged = 0;
+    readOptions = 0;
     errorCode = 0;
     errorDetail = 0;
     formatFlags = 0;
@@ -102,6 +103,7 @@ void Geometry::Init() {
     meshes = PointerArray<BinMesh>();
     boneCount = 0;
     usedBoneCount = 0;
+    oldSkinLayout = 0;
     maxWeightsPerVertex = 0;
     skinPadding = 0;
     usedBones = nullptr;
@@ -149,11 +151,13 @@ bool Geometry::Read(ByteBuffer& payload, uint16_t stampHigh) {
         LatchError(*this, kErrorGeometryData);
         return false;
     }
-    if (triangleCount < 0 || triangleCount > kMaxTriangles) {
+    // Beyond the classic limits, the arrays' fit in the chunk bounds the counts.
+    const bool anyCounts = (readOptions & kReadAnyCounts) != 0;
+    if (triangleCount < 0 || (triangleCount > kMaxTriangles && !anyCounts)) {
         LatchError(*this, kErrorTriangleCount);
         return false;
     }
-    if (vertexCount < 0 || vertexCount > kMaxVertices) {
+    if (vertexCount < 0 || (vertexCount > kMaxVertices && !anyCounts)) {
         LatchError(*this, kErrorVertexCount);
         return false;
     }

@@ -267,7 +267,7 @@ bool ReadsBack(const Geometry& g, const GeometryLayout& layout, const platform::
     if (!layout.rebuildExtension)
         return true;
     return ExtensionReadsBack(runs, count, total - layout.extensionPayload, layout.extensionPayload,
-                              g.vertexCount, g.nightColors);
+                              g.vertexCount, g.nightColors, g.readOptions);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The whole-clump reader and the placement of atomics by their frames.
 #include "dff/WholeModel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <new>
 
 #include "dff/DffModel.h"
+#include "dff/Triangles.h"
 #include "stream/Endian.h"
 
 namespace brennix {
@@ -15,7 +17,14 @@ namespace brennix {
 namespace {
 
 constexpr uint32_t kFrameRecordSize = 56;
-constexpr uint32_t kMaxFrameNameBytes = 23;
+// The game keeps frame names of up to 23 characters.
+constexpr size_t kMaxFrameNameLength = 23;
+// The least a Geometry's payload holds before its material list: the Struct
+// header and the Struct's counts, bounding sphere and two position words.
+// A shorter chunk gets no Geometry record of its own.
+constexpr uint32_t kMinGeometryPayload = kChunkHeaderSize + 16 + 16 + 8;
+// Coordinates beyond this are taken for garbage rather than a model's.
+constexpr float kHugeCoordinate = 1.0e6f;
 
 std::string Hex(uint32_t value) {
     char text[16];
@@ -88,7 +97,14 @@ void FormatVersion(uint32_t version, char* out, size_t size) {
 
 GeometryEntry::GeometryEntry(GeometryEntry&& other) noexcept
     : chunk(other.chunk), geometry(other.geometry), ok(other.ok) {
-    other.geometry.Init();
+    other.geometry = nullptr;
+}
+
+GeometryEntry::~GeometryEntry() {
+    if (geometry != nullptr) {
+        geometry->Release();
+        delete geometry;
+    }
 }
 
 WholeModel::WholeModel() = default;
@@ -118,6 +134,10 @@ void WholeModel::Clear() {
     clumpExtension = ChunkPlace();
     extensionEntries.clear();
     problems.clear();
+    problemCount = 0;
+    warnings.clear();
+    warningCount = 0;
+    clumpCount = 0;
     outOfMemory = false;
 }
 
@@ -127,8 +147,22 @@ const GeometryEntry* WholeModel::GeometryOf(const AtomicInfo& atomic) const {
 
 void WholeModel::AddProblem(const std::string& step, uint32_t code, uint32_t detail,
                             const std::string& message) {
+    ++problemCount;
+    if (problems.size() >= kMaxKeptProblems)
+        return;
     try {
         problems.push_back(ModelProblem{step, code, detail, message});
+    } catch (...) {
+        outOfMemory = true;
+    }
+}
+
+void WholeModel::AddWarning(const std::string& step, const std::string& message) {
+    ++warningCount;
+    if (warnings.size() >= kMaxKeptProblems)
+        return;
+    try {
+        warnings.push_back(ModelProblem{step, kErrorNone, 0, message});
     } catch (...) {
         outOfMemory = true;
     }
@@ -201,6 +235,7 @@ void WholeModel::ReadAll() {
         clump = place;
         trailingOffset = top.cursor;
         trailingBytes = top.length - top.cursor;
+        CountClumps(top);
         if (place.present < place.size)
             AddProblem("clump", kErrorUnexpectedChunk, kTypeClump,
                        "the clump is cut short: " + std::to_string(place.present) + " of " +
@@ -226,6 +261,23 @@ void WholeModel::ReadAll() {
     } catch (...) {
         AddProblem("file", kErrorGeometryData, 0, "internal failure");
     }
+}
+
+void WholeModel::CountClumps(const ByteBuffer& top) {
+    // Chunks after the first clump, by their declared sizes, for as long as
+    // they are whole chunks.
+    clumpCount = 1;
+    ByteBuffer rest = top;
+    ChunkPlace place;
+    ByteBuffer payload;
+    bool cutShort = false;
+    while (NextChunk(rest, file.data, &place, &payload, &cutShort)) {
+        if (place.type == kTypeClump)
+            ++clumpCount;
+    }
+    if (clumpCount > 1)
+        AddWarning("file", "the file holds " + std::to_string(clumpCount) +
+                               " clumps; only the first is read");
 }
 
 void WholeModel::ReadClump(ByteBuffer& clumpPayload) {
@@ -332,10 +384,11 @@ void WholeModel::ReadFrames(ByteBuffer& list) {
                 ++nameLength;
             frame.name.assign(reinterpret_cast<const char*>(entryPayload.data), nameLength);
             frame.hasName = true;
-            if (entry.size > kMaxFrameNameBytes)
-                AddProblem("frames", kErrorFrameName, static_cast<uint32_t>(frameIndex),
-                           "the name of frame " + std::to_string(frameIndex) + " is " +
-                               std::to_string(entry.size) + " bytes");
+            if (nameLength > kMaxFrameNameLength)
+                AddWarning(Indexed("frame", frameIndex), "its name is " +
+                                                             std::to_string(nameLength) +
+                                                             " characters; the game keeps " +
+                                                             std::to_string(kMaxFrameNameLength));
         }
         if (cutShort)
             AddProblem("frames", kErrorUnexpectedChunk, 1,
@@ -368,11 +421,23 @@ void WholeModel::ReadGeometryList(ByteBuffer& list) {
                        "the Geometry does not begin with a Struct");
             continue;
         }
+        if (body.length < kMinGeometryPayload) {
+            AddProblem(Indexed("geometry", index), kErrorGeometryData, body.length,
+                       "the Geometry is too short to hold one (" + std::to_string(body.length) +
+                           " bytes)");
+            continue;
+        }
+        entry.geometry = new Geometry();
+        Geometry& geometry = *entry.geometry;
+        geometry.Init();
+        geometry.readOptions = readOptions;
         body.cursor = kChunkHeaderSize;
-        entry.ok = entry.geometry.Read(body, static_cast<uint16_t>(place.stamp >> 16));
+        entry.ok = geometry.Read(body, static_cast<uint16_t>(place.stamp >> 16));
         if (!entry.ok)
-            AddProblem(Indexed("geometry", index), entry.geometry.errorCode,
-                       entry.geometry.errorDetail, ErrorCodeName(entry.geometry.errorCode));
+            AddProblem(Indexed("geometry", index), geometry.errorCode, geometry.errorDetail,
+                       ErrorCodeName(geometry.errorCode));
+        else
+            CheckGeometry(index, geometry);
     }
     if (cutShort)
         AddProblem("geometry list", kErrorUnexpectedChunk, 0, "a chunk header is cut short");
@@ -380,6 +445,75 @@ void WholeModel::ReadGeometryList(ByteBuffer& list) {
         AddProblem("geometry list", kErrorGeometryCount, static_cast<uint32_t>(geometries.size()),
                    "the list declares " + std::to_string(geometryCountInList) +
                        " geometries and holds " + std::to_string(geometries.size()));
+}
+
+void WholeModel::CheckGeometry(size_t index, const Geometry& g) {
+    const std::string step = Indexed("geometry", index);
+    const TriangleCheck check = CheckTriangles(g);
+    const std::string listFault = "triangle " + std::to_string(check.badTriangle) +
+                                  " names vertex " + std::to_string(check.badVertex) + " of " +
+                                  std::to_string(g.vertexCount);
+    if (check.source == TriangleSource::kBinMesh) {
+        AddWarning(step, listFault + "; its Bin Mesh is sound and is drawn instead");
+    } else if (check.source == TriangleSource::kBroken) {
+        AddProblem(step, kErrorGeometryData, check.badTriangle,
+                   listFault + (check.hasBinMesh
+                                    ? ", and Bin Mesh " + std::to_string(check.badMesh) +
+                                          " names vertex " + std::to_string(check.badMeshVertex) +
+                                          " at index " + std::to_string(check.badMeshIndex)
+                                    : ", and there is no Bin Mesh to draw instead"));
+    }
+    for (uint32_t m = 0; m < g.materials.count; ++m) {
+        const Material* material = g.materials.items[m];
+        if (material != nullptr && material->texturesHeld > 2)
+            AddWarning(step, "material " + std::to_string(m) + " holds " +
+                                 std::to_string(material->texturesHeld) +
+                                 " textures; the game uses two");
+    }
+
+    // Vertices no triangle uses are never drawn, but tools that take every
+    // vertex (bounds, collision) trip over garbage in them.
+    if (g.positions == nullptr || g.vertexCount <= 0 || check.source == TriangleSource::kBroken)
+        return;
+    const size_t vertices = static_cast<size_t>(g.vertexCount);
+    std::vector<bool> used(vertices, false);
+    if (check.source == TriangleSource::kList) {
+        for (size_t t = 0; t < static_cast<size_t>(std::max(g.triangleCount, 0)); ++t) {
+            const uint8_t* record = g.triangles + 8 * t;
+            used[LoadU16(record)] = used[LoadU16(record + 2)] = used[LoadU16(record + 6)] = true;
+        }
+    } else {
+        for (uint32_t m = 0; m < g.meshes.count; ++m) {
+            const BinMesh* mesh = g.meshes.items[m];
+            for (uint32_t i = 0;
+                 mesh != nullptr && mesh->indices != nullptr && i < mesh->indexCount; ++i)
+                used[LoadU32(mesh->indices + 4 * size_t{i})] = true;
+        }
+    }
+    size_t odd = 0, first = 0;
+    float value = 0;
+    for (size_t v = 0; v < vertices; ++v) {
+        if (used[v])
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            const float x = Geometry::FloatAt(g.positions, 3 * v + k);
+            if (!std::isfinite(x) || std::fabs(x) > kHugeCoordinate) {
+                if (odd++ == 0) {
+                    first = v;
+                    value = x;
+                }
+                break;
+            }
+        }
+    }
+    if (odd > 0) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
+        AddWarning(step, std::to_string(odd) + (odd == 1 ? " vertex" : " vertices") +
+                             " that no triangle uses " + (odd == 1 ? "holds" : "hold") +
+                             " a non-finite or huge value (vertex " + std::to_string(first) + ": " +
+                             text + ")");
+    }
 }
 
 void WholeModel::ReadAtomic(const ChunkPlace& atomicPlace, ByteBuffer& payload) {
@@ -528,7 +662,7 @@ bool PlaceAtomic(const WholeModel& model, size_t atomicIndex, Placement placemen
             } else if (!entry->ok) {
                 reason = "geometry " + std::to_string(atomic.geometryIndex) + " could not be read";
             } else if (!byFrames || FrameToModel(model, atomic.frameIndex, &transform, &reason)) {
-                const Geometry& geometry = entry->geometry;
+                const Geometry& geometry = *entry->geometry;
                 if (geometry.positions == nullptr || geometry.vertexCount <= 0)
                     return true;
                 const size_t vertexCount = static_cast<size_t>(geometry.vertexCount);

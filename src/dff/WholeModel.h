@@ -71,30 +71,36 @@ struct AtomicInfo {
 };
 
 // One Geometry chunk of the Geometry List. `geometry` is read with
-// Geometry::Read; when `ok` is false the read stopped part way (its counts
-// may be set while its arrays are not) and its errorCode says why.
+// Geometry::Read (and the model's readOptions); when `ok` is false the read
+// stopped part way (its counts may be set while its arrays are not) and its
+// errorCode says why. A chunk too short to hold a geometry at all has no
+// record: `geometry` is null then, and `ok` false.
 struct GeometryEntry {
     ChunkPlace chunk;
-    Geometry geometry;
+    Geometry* geometry = nullptr;  // owned
     bool ok = false;
 
-    GeometryEntry() { geometry.Init(); }
-    ~GeometryEntry() { geometry.Release(); }
+    GeometryEntry() = default;
+    ~GeometryEntry();
     GeometryEntry(GeometryEntry&& other) noexcept;
     GeometryEntry(const GeometryEntry&) = delete;
     GeometryEntry& operator=(const GeometryEntry&) = delete;
     GeometryEntry& operator=(GeometryEntry&&) = delete;
 };
 
-// Something that could not be read. `step` names where: "file", "clump",
-// "frames", "geometry list", "geometry N", "atomic N", "clump extension"
-// (N counts from 0, as the atomics' geometry and frame indices do).
+// Something that could not be read, or (as a warning) that reads soundly but
+// may trouble the game or older tools. `step` names where: "file", "clump",
+// "frames", "frame N", "geometry list", "geometry N", "atomic N", "clump
+// extension" (N counts from 0, as the atomics' geometry and frame indices do).
 struct ModelProblem {
     std::string step;
-    uint32_t code = kErrorNone;  // an ErrorCode with its usual meaning
+    uint32_t code = kErrorNone;  // an ErrorCode with its usual meaning (0 for warnings)
     uint32_t detail = 0;
     std::string message;  // a short reason in words
 };
+
+// Problems and warnings kept in words; more are counted only.
+constexpr size_t kMaxKeptProblems = 100;
 
 enum class ExtensionPlace {
     kNone,        // the clump has no Extension and none follows it
@@ -141,10 +147,22 @@ struct WholeModel {
     ChunkPlace clumpExtension;                 // valid unless kNone
     std::vector<ChunkPlace> extensionEntries;  // its entries, in order
 
+    // What could not be read: the first kMaxKeptProblems, and how many in all.
     std::vector<ModelProblem> problems;
+    size_t problemCount = 0;
+    // What reads soundly but may trouble the game: the first
+    // kMaxKeptProblems, and how many in all. They do not make the model bad.
+    std::vector<ModelProblem> warnings;
+    size_t warningCount = 0;
+    // Clumps in the file, the one read included (0 when there is none).
+    uint32_t clumpCount = 0;
     bool outOfMemory = false;  // a problem could not even be recorded
 
-    bool Ok() const { return problems.empty() && !outOfMemory; }
+    // ReadOption bits for the geometries; set before Load, Parse or View.
+    // Everything the format allows by default.
+    uint32_t readOptions = kReadFormat;
+
+    bool Ok() const { return problemCount == 0 && !outOfMemory; }
     // The geometry an atomic draws, or null when its index is out of range.
     const GeometryEntry* GeometryOf(const AtomicInfo& atomic) const;
 
@@ -158,8 +176,11 @@ private:
     void ReadAtomic(const ChunkPlace& place, ByteBuffer& payload);
     void ReadExtensionEntries();
     void CheckAtomics();
+    void CheckGeometry(size_t index, const Geometry& geometry);
+    void CountClumps(const ByteBuffer& top);
     void AddProblem(const std::string& step, uint32_t code, uint32_t detail,
                     const std::string& message);
+    void AddWarning(const std::string& step, const std::string& message);
 };
 
 // ---------------------------------------------------------------------------

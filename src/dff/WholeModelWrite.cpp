@@ -184,7 +184,7 @@ bool BuildGeometries(WholeModel& model, std::vector<uint8_t>* out, std::string* 
             *why = "geometry " + std::to_string(i) + " could not be read";
             return false;
         }
-        ChunkHolder chunk(entry.geometry.WriteChunk());
+        ChunkHolder chunk(entry.geometry->WriteChunk());
         if (!chunk) {
             *why = "geometry " + std::to_string(i) +
                    " cannot be written (a chunk of it is cut short, or out of memory)";
@@ -333,8 +333,10 @@ bool ColoursReadBack(const WholeModel& written, size_t index, const uint8_t* day
     if (index >= written.geometries.size() || vertexCount < 0)
         return false;
     const GeometryEntry& entry = written.geometries[index];
-    const Geometry& g = entry.geometry;
-    if (!entry.ok || g.vertexCount != vertexCount || !g.hasNight || g.nightColors == nullptr)
+    if (!entry.ok || entry.geometry == nullptr)
+        return false;
+    const Geometry& g = *entry.geometry;
+    if (g.vertexCount != vertexCount || !g.hasNight || g.nightColors == nullptr)
         return false;
     const size_t bytes = static_cast<size_t>(vertexCount) * 4;
     if (bytes > 0 && std::memcmp(g.nightColors, night, bytes) != 0)

@@ -64,7 +64,6 @@ TEST(ColGenerateTest, WeldsVerticesOnOneQuantisedPoint) {
         {"split edge", split, {{0, 1, 0, 2}, {3, 4, 0, 5}}, true, 2, 4},
         {"split edge kept", split, {{0, 1, 0, 2}, {3, 4, 0, 5}}, false, 2, 6},
         {"one step apart stays", near, {{0, 2, 0, 3}}, true, 1, 3},
-        {"within 1/128 collapses", near, {{0, 1, 0, 2}}, true, 0, 0},
         {"collapsed kept", near, {{0, 1, 0, 2}}, false, 1, 4},
         {"truncated to zero, unused dropped", line, {{0, 1, 0, 2}, {0, 2, 0, 3}}, true, 1, 3},
     };
@@ -122,6 +121,37 @@ TEST(ColGenerateTest, BoundsAndSphereEncloseEveryVertex) {
     }
 }
 
+ClumpSpec WithoutBinMesh(ClumpSpec plan) {
+    plan.FirstGeometry().extensions.clear();
+    return plan;
+}
+
+TEST(ColGenerateTest, TakesTheBinMeshWhenTheTriangleListNamesAMissingVertex) {
+    // Strips unrolled: 0 1 2 3 gives (0 1 2) and (2 1 3) turned to face one way.
+    for (uint32_t flags : {0u, 1u}) {
+        ClumpSpec plan = MakeModelWithPositions({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}},
+                                                {{0, 1, 0, 2}, {2, 1, 0, 16256}});
+        BinMeshSpec mesh;
+        mesh.indices = flags == 1 ? std::vector<uint32_t>{0, 1, 2, 3}
+                                  : std::vector<uint32_t>{0, 1, 2, 2, 1, 3};
+        plan.FirstGeometry().extensions = {{kEntryBinMesh, MakeBinMeshPayload({mesh}, flags)}};
+        ColModel col;
+        std::string why;
+        std::vector<std::string> notes;
+        WholeModel model;
+        const Bytes bytes = BuildModel(plan);
+        ASSERT_TRUE(model.Parse(bytes.data(), bytes.size()));
+        ASSERT_TRUE(GenerateCol(model, ColRequest(), &col, &why, &notes)) << why;
+        EXPECT_EQ(col.faceCount, 2u) << flags;
+        ASSERT_EQ(notes.size(), 1u);
+        EXPECT_NE(notes[0].find("triangle 1 names vertex 16256"), std::string::npos) << notes[0];
+        EXPECT_NE(notes[0].find("2 triangles of its Bin Mesh"), std::string::npos) << notes[0];
+        ASSERT_EQ(model.warnings.size(), 1u);
+        EXPECT_EQ(model.warnings[0].step, "geometry 0");
+        EXPECT_TRUE(model.Ok());
+    }
+}
+
 TEST(ColGenerateTest, RefusesWhatCol3CannotHoldWithTheReason) {
     const float nan = std::nanf("");
     const float inf = std::numeric_limits<float>::infinity();
@@ -147,7 +177,19 @@ TEST(ColGenerateTest, RefusesWhatCol3CannotHoldWithTheReason) {
          std::string(kDoor) + "vertex 1 has z = inf, which is not a finite number"},
         {MakeModelWithPositions({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 0, 2}, {0, 3, 0, 2}}),
          ColShape::kMesh, true,
-         "atomic 0 (frame \"canonical\"): triangle 1 names vertex 3, not below the vertex count 3"},
+         "atomic 0 (frame \"canonical\"): triangle 1 names vertex 3, not below the vertex count 3, "
+         "and its Bin Mesh names vertex 3 too"},
+        {WithoutBinMesh(MakeModelWithPositions({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}},
+                                               {{0, 1, 0, 2}, {0, 3, 0, 2}})),
+         ColShape::kMesh, true,
+         "atomic 0 (frame \"canonical\"): triangle 1 names vertex 3, not below the vertex count 3, "
+         "and it has no Bin Mesh to take the triangles from"},
+        {MakeModelWithPositions({{0, 0, 0}, {0.004f, 0, 0}, {0, 1, 0}}, {{0, 1, 0, 2}}),
+         ColShape::kMesh, true,
+         "no face left: every one of the 1 triangles collapses to a line or a point at 1/128 "
+         "units"},
+        {MakeModelWithPositions({{0, 0, 0}, {0.004f, 0, 0}, {0, 1, 0}}, {}), ColShape::kMesh, true,
+         "no face to make: the chosen atomics hold no triangle"},
         {MakeLargeModel(65536, 1000), ColShape::kMesh, true,
          "more than 65535 faces after merging; a COL3 file holds at most that many"},
         {MakeLargeModel(65536, 65536), ColShape::kMesh, true,

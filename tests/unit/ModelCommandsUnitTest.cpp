@@ -112,7 +112,7 @@ TEST(WholeModelWriteTest, RebuildsEveryGeometryAndKeepsEveryOtherChunk) {
     const uint8_t day[4] = {255, 0, 0, 255};
     const uint8_t night[4] = {1, 2, 3, 255};
     for (GeometryEntry& entry : model.geometries)
-        ASSERT_TRUE(entry.geometry.SetUniformColors(day, night));
+        ASSERT_TRUE(entry.geometry->SetUniformColors(day, night));
     std::vector<uint8_t> out;
     std::string why;
     ASSERT_TRUE(WriteModelWithGeometries(model, &out, &why)) << why;
@@ -339,7 +339,7 @@ TEST(ColourJobTest, SeveralGeometriesTakeTheNightModelsGeometryOfTheSameIndex) {
     WholeModel night;
     ASSERT_EQ(night.Load(dir.Path("night.dff").c_str()), 1);
     for (size_t i = 0; i < 2; ++i) {
-        const Geometry& source0 = night.geometries[i].geometry;
+        const Geometry& source0 = *night.geometries[i].geometry;
         EXPECT_TRUE(ColoursReadBack(written, i, nullptr, source0.prelitColors, source0.vertexCount))
             << i;
     }
