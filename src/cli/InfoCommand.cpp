@@ -35,11 +35,10 @@ std::string Printable(const std::string& text) {
     return shown;
 }
 
-std::string TextureName(const uint8_t (&bytes)[32]) {
-    size_t n = 0;
-    while (n < sizeof bytes && bytes[n] != 0)
-        ++n;
-    return std::string(reinterpret_cast<const char*>(bytes), n);
+std::string TextureName(const TextureSlot& slot) {
+    if (slot.name == nullptr)
+        return "";
+    return std::string(reinterpret_cast<const char*>(slot.name), slot.nameLength);
 }
 
 const char* ChunkName(uint32_t type) {
@@ -147,7 +146,9 @@ json CollisionJson(const WholeModel& m, const ChunkPlace& entry, size_t position
 }
 
 json GeometryJson(const GeometryEntry& entry) {
-    const Geometry& g = entry.geometry;
+    if (entry.geometry == nullptr)
+        return {{"ok", false}};
+    const Geometry& g = *entry.geometry;
     json materials = json::array();
     for (uint32_t i = 0; i < g.materials.count; ++i) {
         const Material* material = g.materials.At(i);
@@ -155,12 +156,12 @@ json GeometryJson(const GeometryEntry& entry) {
             continue;
         const uint32_t colour = material->structWords[1];
         json textures = json::array();
-        const uint32_t declared = material->structWords[3];
-        for (uint32_t t = 0; t < declared && t < 2; ++t)
-            textures.push_back(TextureName(material->textures[t].textureName));
+        for (uint32_t t = 0; t < material->texturesHeld && t < 2; ++t)
+            textures.push_back(TextureName(material->textures[t]));
         materials.push_back(
             {{"colour", {colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF, colour >> 24}},
-             {"textures", textures}});
+             {"textures", textures},
+             {"textureCount", material->texturesHeld}});
     }
     Bounds box = BoxOf(g);
     json j = {
@@ -188,7 +189,8 @@ json GeometryJson(const GeometryEntry& entry) {
     if (HasSkin(g))
         j["skin"] = {{"bones", g.boneCount},
                      {"usedBones", g.usedBoneCount},
-                     {"weightsPerVertex", g.maxWeightsPerVertex}};
+                     {"weightsPerVertex", g.maxWeightsPerVertex},
+                     {"olderLayout", g.oldSkinLayout != 0}};
     if (g.hasBinMesh)
         j["binMesh"] = {{"meshes", g.meshCount},
                         {"type", g.binMeshFlags == 1 ? "triangle strip" : "triangle list"},
@@ -196,63 +198,114 @@ json GeometryJson(const GeometryEntry& entry) {
     return j;
 }
 
+// Names are bytes from the file: invalid UTF-8 is replaced, not refused.
+std::string Dump(const json& value) {
+    return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+json ProblemJson(const ModelProblem& p, bool warning) {
+    if (warning)
+        return {{"step", p.step}, {"message", p.message}};
+    return {{"step", p.step}, {"code", p.code}, {"detail", p.detail}, {"message", p.message}};
+}
+
+// Writes one JSON object key by key, each value dumped as soon as it is
+// made, so that a model of millions of records never stands as one document
+// tree in memory. Keys come in the documented order.
+class JsonWriter {
+public:
+    explicit JsonWriter(std::string& out) : out_(out) { out_ += '{'; }
+    void Key(const char* key) {
+        if (!first_)
+            out_ += ',';
+        first_ = false;
+        out_ += '"';
+        out_ += key;
+        out_ += "\":";
+    }
+    void Value(const char* key, const json& value) {
+        Key(key);
+        out_ += Dump(value);
+    }
+    // An array of `count` items, item i dumped from make(i).
+    template <typename Make>
+    void Array(const char* key, size_t count, Make make) {
+        Key(key);
+        out_ += '[';
+        for (size_t i = 0; i < count; ++i) {
+            if (i > 0)
+                out_ += ',';
+            out_ += Dump(make(i));
+        }
+        out_ += ']';
+    }
+    void End() { out_ += "}\n"; }
+
+private:
+    std::string& out_;
+    bool first_ = true;
+};
+
 std::string JsonReport(const WholeModel& m, const std::string& path) {
-    json doc;
-    doc["file"] = path;
-    doc["ok"] = m.Ok();
-    doc["size"] = m.fileLength;
+    std::string out;
+    JsonWriter doc(out);
+    doc.Value("file", path);
+    doc.Value("ok", m.Ok());
+    doc.Value("size", m.fileLength);
     if (m.hasClump) {
         StampVersion v = DecodeStamp(m.clump.stamp);
         char version[32];
         FormatVersion(v.version, version, sizeof version);
-        doc["version"] = {{"stamp", m.clump.stamp},
-                          {"version", version},
-                          {"build", v.hasBuild ? json(v.build) : json(nullptr)}};
-        json children = json::array();
-        for (const ChunkPlace& child : m.children)
-            children.push_back(child.type);
-        doc["clump"] = {
-            {"size", m.clump.size}, {"atomicCount", m.atomicCountInStruct}, {"children", children}};
+        doc.Value("version", {{"stamp", m.clump.stamp},
+                              {"version", version},
+                              {"build", v.hasBuild ? json(v.build) : json(nullptr)}});
+        doc.Key("clump");
+        out += "{\"size\":" + std::to_string(m.clump.size) +
+               ",\"atomicCount\":" + std::to_string(m.atomicCountInStruct) + ",\"children\":[";
+        for (size_t i = 0; i < m.children.size(); ++i)
+            out += (i > 0 ? "," : "") + std::to_string(m.children[i].type);
+        out += "]}";
     } else {
-        doc["version"] = nullptr;
-        doc["clump"] = nullptr;
+        doc.Value("version", nullptr);
+        doc.Value("clump", nullptr);
     }
-    doc["uvAnimDictionary"] =
-        m.hasUvAnimDictionary ? json{{"size", m.uvAnimDictionary.size}} : json(nullptr);
-    doc["trailingBytes"] = m.trailingBytes;
+    doc.Value("uvAnimDictionary",
+              m.hasUvAnimDictionary ? json{{"size", m.uvAnimDictionary.size}} : json(nullptr));
+    doc.Value("trailingBytes", m.trailingBytes);
+    doc.Value("clumps", m.clumpCount);
+    doc.Array("frames", m.frames.size(), [&m](size_t i) {
+        const FrameInfo& frame = m.frames[i];
+        return json{{"name", frame.hasName ? json(frame.name) : json(nullptr)},
+                    {"parent", frame.parent}};
+    });
+    doc.Array("atomics", m.atomics.size(), [&m](size_t i) {
+        return json{{"frame", m.atomics[i].frameIndex}, {"geometry", m.atomics[i].geometryIndex}};
+    });
+    doc.Array("geometries", m.geometries.size(),
+              [&m](size_t i) { return GeometryJson(m.geometries[i]); });
 
-    json frames = json::array();
-    for (const FrameInfo& frame : m.frames)
-        frames.push_back(
-            {{"name", frame.hasName ? json(frame.name) : json(nullptr)}, {"parent", frame.parent}});
-    doc["frames"] = frames;
-    json atomics = json::array();
-    for (const AtomicInfo& atomic : m.atomics)
-        atomics.push_back({{"frame", atomic.frameIndex}, {"geometry", atomic.geometryIndex}});
-    doc["atomics"] = atomics;
-    json geometries = json::array();
-    for (const GeometryEntry& entry : m.geometries)
-        geometries.push_back(GeometryJson(entry));
-    doc["geometries"] = geometries;
-
-    json entries = json::array();
-    json collisions = json::array();
+    doc.Key("extension");
+    out += "{\"place\":" + Dump(PlaceName(m.extensionPlace)) + ",\"entries\":[";
+    for (size_t i = 0; i < m.extensionEntries.size(); ++i)
+        out += (i > 0 ? ",{\"type\":" : "{\"type\":") + std::to_string(m.extensionEntries[i].type) +
+               ",\"size\":" + std::to_string(m.extensionEntries[i].size) + "}";
+    out += "]}";
+    std::vector<size_t> collisions;
     for (size_t i = 0; i < m.extensionEntries.size(); ++i) {
-        const ChunkPlace& entry = m.extensionEntries[i];
-        entries.push_back({{"type", entry.type}, {"size", entry.size}});
-        if (IsCollisionEntryType(entry.type))
-            collisions.push_back(CollisionJson(m, entry, i));
+        if (IsCollisionEntryType(m.extensionEntries[i].type))
+            collisions.push_back(i);
     }
-    doc["extension"] = {{"place", PlaceName(m.extensionPlace)}, {"entries", entries}};
-    doc["collisions"] = collisions;
-
-    json errors = json::array();
-    for (const ModelProblem& p : m.problems)
-        errors.push_back(
-            {{"step", p.step}, {"code", p.code}, {"detail", p.detail}, {"message", p.message}});
-    doc["errors"] = errors;
-    // Names are bytes from the file: invalid UTF-8 is replaced, not refused.
-    return doc.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+    doc.Array("collisions", collisions.size(), [&](size_t i) {
+        return CollisionJson(m, m.extensionEntries[collisions[i]], collisions[i]);
+    });
+    doc.Array("errors", m.problems.size(),
+              [&m](size_t i) { return ProblemJson(m.problems[i], false); });
+    doc.Value("errorCount", m.problemCount);
+    doc.Array("warnings", m.warnings.size(),
+              [&m](size_t i) { return ProblemJson(m.warnings[i], true); });
+    doc.Value("warningCount", m.warningCount);
+    doc.End();
+    return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -280,7 +333,11 @@ std::string CountOf(uint64_t n, const char* one, const char* many) {
 }
 
 void GeometryText(TextReport& r, size_t index, const GeometryEntry& entry) {
-    const Geometry& g = entry.geometry;
+    if (entry.geometry == nullptr) {
+        r.Line("geometry " + std::to_string(index), "not read (too short to hold a geometry)");
+        return;
+    }
+    const Geometry& g = *entry.geometry;
     std::string head = CountOf(static_cast<uint64_t>(g.vertexCount > 0 ? g.vertexCount : 0),
                                "vertex", "vertices") +
                        ", " +
@@ -305,7 +362,8 @@ void GeometryText(TextReport& r, size_t index, const GeometryEntry& entry) {
            head + (format.empty() ? "" : "; " + format) + (entry.ok ? "" : " (not read whole)"));
     if (HasSkin(g))
         r.More("skin: " + CountOf(g.boneCount, "bone", "bones") + ", " +
-               std::to_string(g.maxWeightsPerVertex) + " weights per vertex");
+               std::to_string(g.maxWeightsPerVertex) + " weights per vertex" +
+               (g.oldSkinLayout ? " (older layout)" : ""));
     if (g.hasBinMesh)
         r.More("bin mesh: " + CountOf(g.meshCount, "mesh", "meshes") + ", " +
                (g.binMeshFlags == 1 ? "triangle strip" : "triangle list") + ", " +
@@ -318,8 +376,10 @@ void GeometryText(TextReport& r, size_t index, const GeometryEntry& entry) {
         std::string text = "material " + std::to_string(i) + ": colour " +
                            std::to_string(c & 0xFF) + "," + std::to_string((c >> 8) & 0xFF) + "," +
                            std::to_string((c >> 16) & 0xFF) + "," + std::to_string(c >> 24);
-        for (uint32_t t = 0; t < material->structWords[3] && t < 2; ++t)
-            text += ", texture " + Printable(TextureName(material->textures[t].textureName));
+        for (uint32_t t = 0; t < material->texturesHeld && t < 2; ++t)
+            text += ", texture " + Printable(TextureName(material->textures[t]));
+        if (material->texturesHeld > 2)
+            text += " and " + CountOf(material->texturesHeld - 2, "more texture", "more textures");
         r.More(text);
     }
     const float* s = g.boundingSphere;
@@ -364,8 +424,20 @@ std::string TextReportOf(const WholeModel& m, const std::string& path) {
         r.Line("atomic " + std::to_string(i), "frame " + std::to_string(m.atomics[i].frameIndex) +
                                                   ", geometry " +
                                                   std::to_string(m.atomics[i].geometryIndex));
-    for (size_t i = 0; i < m.geometries.size(); ++i)
+    for (size_t i = 0; i < m.geometries.size(); ++i) {
+        // A run of chunks too short to hold a geometry takes one line.
+        size_t last = i;
+        while (m.geometries[i].geometry == nullptr && last + 1 < m.geometries.size() &&
+               m.geometries[last + 1].geometry == nullptr)
+            ++last;
+        if (last > i) {
+            r.Line("geometry " + std::to_string(i) + " to " + std::to_string(last),
+                   "not read (too short to hold a geometry)");
+            i = last;
+            continue;
+        }
         GeometryText(r, i, m.geometries[i]);
+    }
     if (m.extensionPlace != ExtensionPlace::kNone)
         r.Line("extension",
                std::string(m.extensionPlace == ExtensionPlace::kInside ? "in the clump"
@@ -397,6 +469,14 @@ std::string TextReportOf(const WholeModel& m, const std::string& path) {
             text += ", detail " + Hex(p.detail);
         r.Line("error", text + ")");
     }
+    if (m.problemCount > m.problems.size())
+        r.Line("error", "and " + CountOf(m.problemCount - m.problems.size(), "more problem",
+                                         "more problems"));
+    for (const ModelProblem& p : m.warnings)
+        r.Line("warning", p.step + ": " + Printable(p.message));
+    if (m.warningCount > m.warnings.size())
+        r.Line("warning", "and " + CountOf(m.warningCount - m.warnings.size(), "more warning",
+                                           "more warnings"));
     return r.Out();
 }
 
@@ -410,14 +490,30 @@ int RunInfo(const InfoRequest& request) {
 
 }  // namespace
 
+std::string ModelReport(const WholeModel& model, const std::string& path, bool json) {
+    return json ? JsonReport(model, path) : TextReportOf(model, path);
+}
+
+std::string WarningLines(const WholeModel& model, const std::string& path) {
+    std::string lines;
+    for (const ModelProblem& p : model.warnings)
+        lines += "[warning] " + path + ": " + p.step + ": " + Printable(p.message) + "\n";
+    if (model.warningCount > model.warnings.size())
+        lines +=
+            "[warning] " + path + ": and " +
+            CountOf(model.warningCount - model.warnings.size(), "more warning", "more warnings") +
+            "\n";
+    return lines;
+}
+
 FileOutcome DescribeModelFile(const InfoRequest& request, const std::string& path) {
     FileOutcome outcome;
     WholeModel model;
     if (model.Load(path.c_str()) < 0) {
-        outcome.reason = "cannot read the file";
+        outcome.reason = ReadFailureReason(path);
         return outcome;
     }
-    outcome.out = request.json ? JsonReport(model, path) : TextReportOf(model, path);
+    outcome.out = ModelReport(model, path, request.json);
     outcome.ok = model.Ok();
     if (!outcome.ok) {
         if (model.problems.empty()) {
@@ -426,9 +522,9 @@ FileOutcome DescribeModelFile(const InfoRequest& request, const std::string& pat
             const ModelProblem& first = model.problems.front();
             outcome.reason =
                 first.step + ": " + first.message + " (" + std::to_string(first.code) + ")";
-            if (model.problems.size() > 1)
+            if (model.problemCount > 1)
                 outcome.reason +=
-                    " and " + CountOf(model.problems.size() - 1, "more problem", "more problems");
+                    " and " + CountOf(model.problemCount - 1, "more problem", "more problems");
         }
     }
     return outcome;

@@ -10,6 +10,7 @@
 
 #include "dff/DffModel.h"
 #include "dff/Triangles.h"
+#include "platform/Platform.h"
 #include "stream/Endian.h"
 
 namespace brennix {
@@ -173,6 +174,15 @@ int32_t WholeModel::Load(const char* path) {
     if (path == nullptr || file.LoadFile(path) == 0) {
         file.Reset();
         return -1;
+    }
+    // The loader gives an empty file one zero byte; the model is empty.
+    if (file.length == 1 && file.data[0] == 0) {
+        uint64_t size = 1;
+        std::FILE* again = platform::OpenRegularFile(path, &size);
+        if (again != nullptr)
+            std::fclose(again);
+        if (size == 0)
+            file.length = 0;
     }
     fileLength = file.length;
     ReadAll();

@@ -317,6 +317,18 @@ Bytes MakeSkinPayload(const SkinSpec& skin, uint32_t vertexCount) {
         for (float w : skin.vertexBoneWeights)
             PutF32(out, w);
     }
+    if (skin.olderLayout) {
+        // No used bones (the count is 0), a marker before each matrix.
+        for (uint32_t b = 0; b < skin.boneCount; ++b) {
+            PutU32(out, 0xDEADDEADu);
+            for (int i = 0; i < 16; ++i)
+                PutF32(out, (i % 5 == 0) ? 1.0f : 0.0f);
+        }
+        if (skin.olderTrailer)
+            for (uint32_t word : skin.trailer)
+                PutU32(out, word);
+        return out;
+    }
     if (skin.inverseBoneMatrices.empty()) {
         for (uint32_t b = 0; b < skin.boneCount; ++b) {
             for (int i = 0; i < 16; ++i)

@@ -228,6 +228,10 @@ struct SkinSpec {
     std::vector<float> vertexBoneWeights;    // 4 per vertex
     std::vector<float> inverseBoneMatrices;  // 16 per bone
     std::array<uint32_t, 3> trailer{};
+    // The older layout: usedBoneCount must be 0; each identity matrix follows
+    // a 4-byte marker, and the trailer is written only when asked for.
+    bool olderLayout = false;
+    bool olderTrailer = false;
 };
 Bytes MakeSkinPayload(const SkinSpec& skin, uint32_t vertexCount);
 // 16 + U + 20V + 64B: the length of a well-formed Skin payload.
