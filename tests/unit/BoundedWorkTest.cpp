@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <new>
 #include <string>
 #include <vector>
@@ -307,6 +308,52 @@ std::string CheckWork(Work work, const ShapeFiles& s) {
     }
     return s.Where(true) + " took " + std::to_string(second.seconds) + " s, " + s.Where(false) +
            " " + std::to_string(smallSeconds) + " s: the work grows faster than the file";
+}
+
+// Each shape is what it claims: the reader sees every repeated record, so
+// that the work below meets them all instead of stopping at the clump.
+TEST(HostileShapes, HoldTheirRecords) {
+    constexpr size_t n = 30;
+    struct Expect {
+        const char* shape;
+        size_t atomics;
+        size_t geometries;
+        size_t clumpEntries;
+        size_t clumpChildren;
+        size_t frames;
+    };
+    const Expect table[] = {
+        {"broken_atomics", n + 1, 1, 0, n + 5, 1},  {"empty_geometries", 1, n + 1, 0, 5, 1},
+        {"cut_geometries", 1, n + 1, 0, 5, 1},      {"empty_clump_entries", 1, 1, n, 5, 1},
+        {"empty_collision_entries", 1, 1, n, 5, 1}, {"unknown_clump_children", 1, 1, 0, n + 5, 1},
+        {"huge_material_count", 1, n + 1, 0, 5, 1}, {"empty_bin_meshes", 1, 1, 0, 5, 1},
+        {"deep_frames", n, 1, 0, n + 4, 255},       {"night_colour_entries", 1, 1, 0, 5, 1},
+        {"small_geometries", n, n, 0, n + 4, 1},
+    };
+    ASSERT_EQ(std::size(table), HostileShapes().size());
+    for (const Expect& expect : table) {
+        SCOPED_TRACE(expect.shape);
+        const HostileShape* shape = FindHostileShape(expect.shape);
+        ASSERT_NE(shape, nullptr);
+        const Bytes bytes = shape->make(n);
+        // Linear in the count: the same bytes for each further record.
+        EXPECT_EQ(shape->make(3 * n).size() - bytes.size(),
+                  2 * (bytes.size() - shape->make(0).size()));
+        WholeModel model;
+        ASSERT_TRUE(model.View(bytes.data(), bytes.size()));
+        ASSERT_TRUE(model.hasClump);
+        EXPECT_EQ(model.atomics.size(), expect.atomics);
+        EXPECT_EQ(model.geometries.size(), expect.geometries);
+        EXPECT_EQ(model.geometryCountInList, expect.geometries);
+        EXPECT_EQ(model.extensionEntries.size(), expect.clumpEntries);
+        EXPECT_EQ(model.children.size(), expect.clumpChildren);
+        EXPECT_EQ(model.frames.size(), expect.frames);
+        EXPECT_EQ(model.trailingBytes, 0u);
+        // The atomic that draws the first geometry reads whole.
+        ASSERT_FALSE(model.atomics.empty());
+        EXPECT_TRUE(model.atomics[0].valid);
+        EXPECT_TRUE(model.geometries[0].ok);
+    }
 }
 
 class BoundedWork : public ::testing::TestWithParam<size_t> {};
