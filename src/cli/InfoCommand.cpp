@@ -189,8 +189,7 @@ json GeometryJson(const GeometryEntry& entry) {
     if (HasSkin(g))
         j["skin"] = {{"bones", g.boneCount},
                      {"usedBones", g.usedBoneCount},
-                     {"weightsPerVertex", g.maxWeightsPerVertex},
-                     {"olderLayout", g.oldSkinLayout != 0}};
+                     {"weightsPerVertex", g.maxWeightsPerVertex}};
     if (g.hasBinMesh)
         j["binMesh"] = {{"meshes", g.meshCount},
                         {"type", g.binMeshFlags == 1 ? "triangle strip" : "triangle list"},

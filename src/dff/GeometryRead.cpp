@@ -151,13 +151,21 @@ bool Geometry::Read(ByteBuffer& payload, uint16_t stampHigh) {
         LatchError(*this, kErrorGeometryData);
         return false;
     }
-    // Beyond the classic limits, the arrays' fit in the chunk bounds the counts.
+    // Beyond the classic limits, the arrays' fit in the chunk bounds the
+    // counts: a count whose arrays cannot fit is out of range.
     const bool anyCounts = (readOptions & kReadAnyCounts) != 0;
-    if (triangleCount < 0 || (triangleCount > kMaxTriangles && !anyCounts)) {
+    const uint64_t vertexBytes = ((formatFlags & kFormatPrelit) ? 4u : 0u) +
+                                 ((formatFlags & kFormatTexCoords) ? 8u : 0u) +
+                                 ((formatFlags & kFormatNormals) ? 12u : 0u);
+    const bool trianglesFit =
+        anyCounts && 8 * static_cast<uint64_t>(triangleCount) <= payload.Remaining();
+    const bool verticesFit =
+        anyCounts && vertexBytes * static_cast<uint64_t>(vertexCount) <= payload.Remaining();
+    if (triangleCount < 0 || (triangleCount > kMaxTriangles && !trianglesFit)) {
         LatchError(*this, kErrorTriangleCount);
         return false;
     }
-    if (vertexCount < 0 || (vertexCount > kMaxVertices && !anyCounts)) {
+    if (vertexCount < 0 || (vertexCount > kMaxVertices && !verticesFit)) {
         LatchError(*this, kErrorVertexCount);
         return false;
     }
