@@ -121,6 +121,12 @@ TEST(ColGenerateTest, BoundsAndSphereEncloseEveryVertex) {
     }
 }
 
+ClumpSpec MissingFrame() {
+    ClumpSpec plan = TwoAtomicModel();
+    plan.FindChild(ClumpChildKind::Atomic, 1)->rawPayload = MakeAtomicPayload(9, 1);
+    return plan;
+}
+
 ClumpSpec WithoutBinMesh(ClumpSpec plan) {
     plan.FirstGeometry().extensions.clear();
     return plan;
@@ -190,6 +196,8 @@ TEST(ColGenerateTest, RefusesWhatCol3CannotHoldWithTheReason) {
          "units"},
         {MakeModelWithPositions({{0, 0, 0}, {0.004f, 0, 0}, {0, 1, 0}}, {}), ColShape::kMesh, true,
          "no face to make: the chosen atomics hold no triangle"},
+        {MissingFrame(), ColShape::kMesh, true,
+         "atomic 1 (frame 9): the atomic could not be read (frame 9 does not exist (3 frames))"},
         {MakeLargeModel(65536, 1000), ColShape::kMesh, true,
          "more than 65535 faces after merging; a COL3 file holds at most that many"},
         {MakeLargeModel(65536, 65536), ColShape::kMesh, true,
