@@ -211,6 +211,12 @@ bool Geometry::Read(ByteBuffer& payload, uint16_t stampHigh) {
         LatchError(*this, kErrorGeometryData);
         return false;
     }
+    // Past the classic limit only the arrays bound the count, so a geometry
+    // holding no per-vertex array cannot go past it.
+    if (vertexCount > kMaxVertices && vertexBytes == 0 && positions == nullptr) {
+        LatchError(*this, kErrorVertexCount);
+        return false;
+    }
     if (!ReadMaterialList(payload)) {
         LatchError(*this, kErrorMaterialList);
         return false;
