@@ -54,6 +54,35 @@ struct GeometryListPieces {
     }
 };
 
+// Where a piecewise writer puts its runs. Small runs are encoded values on
+// the writer's stack, which the sink must copy; large runs stay where they
+// are (a geometry's arrays, a model's file bytes) until the runs are written.
+class RunSink {
+public:
+    virtual void Small(const void* bytes, uint32_t n) = 0;
+    virtual void Large(const void* bytes, uint32_t n) = 0;
+
+protected:
+    ~RunSink() = default;
+};
+
+// The sizes of a geometry's rebuilt Geometry chunk: the Struct afresh, the
+// Material List as read, then the Extension as read or, when night colours
+// are set, without its Night Colours entries and with a fresh one last.
+struct GeometryChunkPlan {
+    uint32_t payload = 0;  // of the Geometry chunk
+    uint32_t structBody = 0;
+    uint32_t extensionPayload = 0;  // as written
+    bool rebuildsExtension = false;
+};
+
+// False when a chunk the geometry keeps is cut short in the file, or the
+// Geometry chunk would not fit 4 GiB with room for a list's headers.
+bool PlanGeometryChunk(const Geometry& g, GeometryChunkPlan* plan);
+// Puts the Geometry chunk, its header (the system's own stamp) and payload,
+// as Geometry::WriteChunk would build it; the geometry is left as it is.
+void PutGeometryChunk(const Geometry& g, const GeometryChunkPlan& plan, RunSink& sink);
+
 enum class RebuiltListStatus { kLaidOut, kNothingToWrite, kTooManyPieces };
 
 // Lays out the payload that RebuildGeometryList would give the model's

@@ -272,6 +272,27 @@ bool ReadsBack(const Geometry& g, const GeometryLayout& layout, const platform::
 
 }  // namespace
 
+bool PlanGeometryChunk(const Geometry& g, GeometryChunkPlan* plan) {
+    GeometryLayout layout;
+    if (!PlanGeometry(g, &layout))
+        return false;
+    plan->payload = layout.geometryPayload;
+    plan->structBody = layout.structBody;
+    plan->extensionPayload = layout.extensionPayload;
+    plan->rebuildsExtension = layout.rebuildExtension;
+    return true;
+}
+
+void PutGeometryChunk(const Geometry& g, const GeometryChunkPlan& plan, RunSink& sink) {
+    GeometryLayout layout;
+    layout.structBody = plan.structBody;
+    layout.extensionPayload = plan.extensionPayload;
+    layout.rebuildExtension = plan.rebuildsExtension;
+    layout.geometryPayload = plan.payload;
+    PutHeader(sink, kTypeGeometry, layout.geometryPayload, kDefaultStampLow, kDefaultStampHigh);
+    PutGeometryPayload(g, layout, sink);
+}
+
 Chunk* Geometry::WriteStruct() const {
     uint64_t body = StructBodySize(*this);
     Chunk* chunk = NewChunk(kTypeStruct);
