@@ -29,9 +29,33 @@ int RunAttach(AttachRequest request, const GeneratorOptions& options) {
             return kExitFailed;
         }
     }
+    OutputRules rules;
+    rules.force = request.target.force;
+    rules.inPlace = request.target.inPlace;
+    rules.writesModels = true;
+    if (!request.col.empty())
+        rules.otherInputs.emplace_back(request.col, "the collision file");
+    std::vector<std::string> outputs(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (!files[i].error.empty())
+            continue;
+        outputs[i] = TargetPath(request.target, files[i].path);
+        // With -o there is one model, whose collision file beside it is an
+        // input too.
+        if (!request.target.inPlace && request.col.empty() && !request.generate)
+            rules.otherInputs.emplace_back(ColFileBeside(files[i].path), "the collision file");
+    }
+    const std::vector<std::string> refusals = CheckOutputs(files, outputs, rules);
     return RunCommandBatch(
         "attach", files, request.inputs.jobs,
-        [&request](size_t, const std::string& path) { return AttachModelFile(request, path); },
+        [&request, &refusals](size_t index, const std::string& path) {
+            if (!refusals[index].empty()) {
+                FileOutcome outcome;
+                outcome.reason = refusals[index];
+                return outcome;
+            }
+            return AttachModelFile(request, path);
+        },
         "written");
 }
 
@@ -113,7 +137,7 @@ void AddAttachCommand(CLI::App& app, CommandContext& context) {
             ->add_option("-c,--col", request->col,
                          "The collision file for every model (default: X.col beside each X.dff)")
             ->type_name("COL")
-            ->check(CLI::ExistingFile);
+            ->check(ExistingFileValidator());
     command->add_flag("--replace", request->replace,
                       "Remove every collision the model holds first (without it, a model that "
                       "holds one is refused)");

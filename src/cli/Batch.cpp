@@ -12,6 +12,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/Paths.h"
 #include "platform/Platform.h"
 #include "platform/Terminal.h"
 
@@ -22,7 +23,7 @@ namespace brennix::cli {
 namespace {
 
 bool HasModelExtension(const fs::path& path) {
-    std::string extension = path.extension().string();
+    std::string extension = platform::Utf8FromPath(path.extension());
     if (extension.size() != 4)
         return false;
     for (char& c : extension) {
@@ -32,30 +33,43 @@ bool HasModelExtension(const fs::path& path) {
     return extension == ".dff";
 }
 
+// The last `depth` + 1 parts of a path found `depth` folders below the
+// folder that was searched: its path below that folder.
+fs::path Below(const fs::path& path, int depth) {
+    auto part = path.end();
+    for (int i = 0; i <= depth && part != path.begin(); ++i)
+        --part;
+    fs::path relative;
+    for (; part != path.end(); ++part)
+        relative /= *part;
+    return relative;
+}
+
 // Every model file in a folder (and below it when recursive), sorted.
 void ExpandFolder(const std::string& argument, bool recursive, std::vector<InputFile>* out) {
-    std::vector<fs::path> found;
+    std::vector<std::pair<fs::path, fs::path>> found;  // the path, and below the folder
     std::error_code ec;
-    auto take = [&](const fs::directory_entry& entry) {
+    auto take = [&](const fs::directory_entry& entry, int depth) {
         std::error_code typeError;
         if (entry.is_regular_file(typeError) && HasModelExtension(entry.path()))
-            found.push_back(entry.path());
+            found.emplace_back(entry.path(), Below(entry.path(), depth));
     };
     const auto options = fs::directory_options::skip_permission_denied;
+    const fs::path folder = platform::PathFromUtf8(argument);
     if (recursive) {
-        fs::recursive_directory_iterator it(argument, options, ec), end;
+        fs::recursive_directory_iterator it(folder, options, ec), end;
         for (; !ec && it != end; it.increment(ec))
-            take(*it);
+            take(*it, it.depth());
     } else {
-        fs::directory_iterator it(argument, options, ec), end;
+        fs::directory_iterator it(folder, options, ec), end;
         for (; !ec && it != end; it.increment(ec))
-            take(*it);
+            take(*it, 0);
     }
     if (ec)
-        out->push_back({argument, "cannot read the folder: " + ec.message()});
+        out->push_back({argument, "cannot read the folder: " + ec.message(), ""});
     std::sort(found.begin(), found.end());
-    for (const fs::path& path : found)
-        out->push_back({path.string(), ""});
+    for (const auto& [path, relative] : found)
+        out->push_back({platform::Utf8FromPath(path), "", platform::Utf8FromPath(relative)});
 }
 
 // Writes to a standard stream; the progress line, when shown, is cleared
@@ -207,21 +221,21 @@ std::vector<InputFile> ExpandInputs(const std::vector<std::string>& arguments, b
     try {
         for (const std::string& argument : arguments) {
             std::error_code ec;
-            fs::file_status status = fs::status(argument, ec);
+            fs::file_status status = fs::status(platform::PathFromUtf8(argument), ec);
             if (status.type() == fs::file_type::not_found) {
-                inputs.push_back({argument, "no such file or folder"});
+                inputs.push_back({argument, "no such file or folder", ""});
             } else if (ec) {
-                inputs.push_back({argument, ec.message()});
+                inputs.push_back({argument, ec.message(), ""});
             } else if (fs::is_directory(status)) {
                 ExpandFolder(argument, recursive, &inputs);
             } else {
-                inputs.push_back({argument, ""});
+                inputs.push_back({argument, "", ""});
             }
         }
     } catch (...) {
         // Out of memory: fail what is left as one input.
         inputs.clear();
-        inputs.push_back({"(inputs)", "out of memory"});
+        inputs.push_back({"(inputs)", "out of memory", ""});
     }
     return inputs;
 }
@@ -313,14 +327,22 @@ void PrintError(const std::string& text) {
 }
 
 bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t length,
-                         std::string* why) {
+                         std::string* why, bool mayReplace) {
     if (length > UINT32_MAX) {
         *why = "the output would be 4 GiB or larger";
         return false;
     }
     platform::Segment segment{data, static_cast<uint32_t>(length)};
-    if (!platform::ReplaceFile(path.c_str(), &segment, length > 0 ? 1 : 0)) {
-        *why = "cannot write " + path;
+    platform::FileFailure failure;
+    const platform::WriteMode mode =
+        mayReplace ? platform::WriteMode::kReplace : platform::WriteMode::kCreate;
+    if (!platform::WriteWholeFile(path.c_str(), &segment, length > 0 ? 1 : 0, mode, &failure)) {
+        if (failure.problem == platform::FileProblem::kExists)
+            *why = path + " exists; --force replaces it";
+        else if (failure.problem == platform::FileProblem::kMissing)
+            *why = "cannot write " + path + ": no such folder";
+        else
+            *why = "cannot write " + path + ": " + platform::DescribeFileFailure(failure);
         return false;
     }
     return true;
@@ -328,11 +350,20 @@ bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t le
 
 std::string OutputPathFor(const std::string& input, const std::string& extension,
                           const std::string& outDir) {
-    fs::path path(input);
+    fs::path path = platform::PathFromUtf8(input);
     path.replace_extension(extension);
     if (outDir.empty())
-        return path.string();
-    return (fs::path(outDir) / path.filename()).string();
+        return platform::Utf8FromPath(path);
+    return platform::Utf8FromPath(platform::PathFromUtf8(outDir) / path.filename());
+}
+
+std::string OutputPathFor(const InputFile& input, const std::string& extension,
+                          const std::string& outDir) {
+    if (outDir.empty() || input.relative.empty())
+        return OutputPathFor(input.path, extension, outDir);
+    fs::path relative = platform::PathFromUtf8(input.relative);
+    relative.replace_extension(extension);
+    return platform::Utf8FromPath(platform::PathFromUtf8(outDir) / relative);
 }
 
 }  // namespace brennix::cli

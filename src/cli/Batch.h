@@ -24,13 +24,17 @@ constexpr int kExitUsage = 2;   // the command line could not be used
 struct InputFile {
     std::string path;
     std::string error;
+    // For a file found in a folder argument, its path below that folder
+    // ("a/b/x.dff" for models/a/b/x.dff found in models/); empty for a file
+    // named directly.
+    std::string relative;
 };
 
 // Each argument is a file or a folder. A file is taken whatever its name. A
 // folder gives every regular file in it whose name ends in ".dff" in any case
 // (with `recursive`, in its sub-folders too), sorted by path; the arguments
 // keep their order. A missing path, or a folder that cannot be read, becomes
-// an InputFile with its error. Never throws.
+// an InputFile with its error. Paths are UTF-8. Never throws.
 std::vector<InputFile> ExpandInputs(const std::vector<std::string>& arguments, bool recursive);
 
 // What one job did for one file.
@@ -86,14 +90,21 @@ int RunCommandBatch(const std::string& command, const std::vector<InputFile>& in
 void PrintError(const std::string& text);
 
 // Replaces the file at path with the bytes through a temporary file beside
-// it and a rename, so the target is never left partly written. False with
-// `why` set when nothing was written.
+// it and a rename, so the target is never left partly written. Without
+// `mayReplace` only a new file is made: a file that is there already, even
+// one that appeared since the run began, is kept and the write fails. False
+// with `why` set when nothing was written.
 bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t length,
-                         std::string* why);
+                         std::string* why, bool mayReplace = true);
 
 // The output path for an input: its file name with the extension replaced
 // (".col"), beside the input, or in outDir when that is given.
 std::string OutputPathFor(const std::string& input, const std::string& extension,
                           const std::string& outDir = "");
+// The same for an input found in a folder: in outDir it keeps its place
+// below that folder (outDir/a/b/x.col for a/b/x.dff), so that the folder's
+// tree is mirrored.
+std::string OutputPathFor(const InputFile& input, const std::string& extension,
+                          const std::string& outDir);
 
 }  // namespace brennix::cli

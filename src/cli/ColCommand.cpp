@@ -1,9 +1,7 @@
 // brennix col: one standard COL3 collision file per model, made from every
 // atomic of the clump, or one COL archive of all of them.
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <utility>
 
 #include "cli/ModelCommands.h"
@@ -19,6 +17,7 @@ struct ColCommandRequest {
     std::string output;   // -o: the one model's output
     std::string outDir;   // --out-dir
     std::string archive;  // --archive: every model into this one file
+    bool force = false;   // outputs that exist may be replaced
     ColRequest generator;
     GeneratorOptions options;
 };
@@ -29,7 +28,7 @@ bool MakeColOfFile(const std::string& path, const ColRequest& request, ByteBuffe
                    std::string* why, std::vector<std::string>* notes) {
     WholeModel model;
     if (model.Load(path.c_str()) < 0) {
-        *why = "cannot read the file";
+        *why = ReadFailureReason(path);
         return false;
     }
     return GenerateColBytes(model, request, ModelNameOf(path), out, why, notes);
@@ -44,14 +43,12 @@ struct OwnedImage {
     ~OwnedImage() { bytes.Release(); }
 };
 
-bool ReadTextFile(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+bool ReadTextFile(const std::string& path, std::string* text, std::string* why) {
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(path, &bytes, why))
         return false;
-    std::ostringstream content;
-    content << in.rdbuf();
-    *text = content.str();
-    return !in.bad();
+    text->assign(bytes.begin(), bytes.end());
+    return true;
 }
 
 int RunCol(const ColCommandRequest& command) {
@@ -63,15 +60,28 @@ int RunCol(const ColCommandRequest& command) {
     if (!CheckColOutput(command.output, files.size()))
         return kExitUsage;
     const bool toArchive = !command.archive.empty();
-    const std::vector<std::string> clashes =
+    OutputRules rules;
+    rules.force = command.force;
+    if (toArchive) {
+        // The archive is the run's one output: refused before any work.
+        const std::string refusal = CheckSingleOutput(files, command.archive, rules);
+        if (!refusal.empty()) {
+            PrintError("--archive " + command.archive + ": " + refusal);
+            return kExitUsage;
+        }
+    } else if (const int code = PrepareOutDir(command.outDir); code != kExitOk) {
+        return code;
+    }
+    const std::vector<std::string> outputs =
         toArchive ? std::vector<std::string>(files.size())
-                  : ColOutputClashes(files, command.output, command.outDir);
+                  : ColOutputPaths(files, command.output, command.outDir);
+    const std::vector<std::string> refusals = CheckOutputs(files, outputs, rules);
 
     std::vector<OwnedImage> entries(toArchive ? files.size() : 0);
     auto job = [&](size_t index, const std::string& path) {
         FileOutcome outcome;
-        if (!clashes[index].empty()) {
-            outcome.reason = clashes[index];
+        if (!refusals[index].empty()) {
+            outcome.reason = refusals[index];
             return outcome;
         }
         OwnedImage image;
@@ -82,8 +92,10 @@ int RunCol(const ColCommandRequest& command) {
             outcome.messages += "[info] " + path + ": " + note + "\n";
         if (toArchive) {
             std::swap(entries[index].bytes, image.bytes);  // the entry takes it over
-        } else if (!WriteFileAtomically(ColOutputPath(command.output, command.outDir, path),
-                                        image.bytes.data, image.bytes.length, &outcome.reason)) {
+        } else if ((!command.outDir.empty() &&
+                    !MakeParentFolders(outputs[index], &outcome.reason)) ||
+                   !WriteFileAtomically(outputs[index], image.bytes.data, image.bytes.length,
+                                        &outcome.reason, command.force)) {
             return outcome;
         }
         outcome.ok = true;
@@ -96,13 +108,23 @@ int RunCol(const ColCommandRequest& command) {
     BatchResult result = RunBatch(files, job, settings);
 
     int exitCode = result.ExitCode();
-    if (toArchive && result.succeeded > 0) {
-        std::vector<uint8_t> archive;
-        for (const OwnedImage& entry : entries)
-            archive.insert(archive.end(), entry.bytes.data, entry.bytes.data + entry.bytes.length);
+    if (toArchive) {
         std::string why;
-        if (!WriteFileAtomically(command.archive, archive.data(), archive.size(), &why)) {
+        if (result.succeeded == 0) {
+            why = "not written: no model could be added";
+        } else {
+            std::vector<uint8_t> archive;
+            for (const OwnedImage& entry : entries)
+                archive.insert(archive.end(), entry.bytes.data,
+                               entry.bytes.data + entry.bytes.length);
+            WriteFileAtomically(command.archive, archive.data(), archive.size(), &why,
+                                command.force);
+        }
+        if (!why.empty()) {
+            // Nothing was added after all: the summary says so.
             PrintError(command.archive + ": " + why);
+            result.failed += result.succeeded;
+            result.succeeded = 0;
             exitCode = kExitFailed;
         }
     }
@@ -153,7 +175,7 @@ void AddGeneratorOptions(CLI::App& command, ColRequest& generator, GeneratorOpti
                         "Surface ids by texture name, lines like 'grass* = 9'; the first match "
                         "wins, others get --surface")
             ->type_name("FILE")
-            ->check(CLI::ExistingFile));
+            ->check(ExistingFileValidator()));
     declared.push_back(command.add_flag(
         "--face-groups", generator.faceGroups,
         "Order the faces in groups of at most 50 with a box each, for large meshes"));
@@ -169,8 +191,8 @@ bool ApplyGeneratorOptions(const GeneratorOptions& options, ColRequest* generato
     if (options.surfacesFile.empty())
         return true;
     std::string text, why;
-    if (!ReadTextFile(options.surfacesFile, &text)) {
-        PrintError("--surfaces " + options.surfacesFile + ": cannot read the file");
+    if (!ReadTextFile(options.surfacesFile, &text, &why)) {
+        PrintError("--surfaces " + why);
         return false;
     }
     if (!ParseSurfaceRules(text, &generator->surfaces, &why)) {
@@ -185,10 +207,12 @@ void AddColCommand(CLI::App& app, CommandContext& context) {
     CLI::App* command = app.add_subcommand(
         "col", "Make a COL3 collision file for each model from all of its atomics");
     AddInputOptions(*command, request->inputs);
-    AddColOutputOptions(*command, request->output, request->outDir);
+    AddColOutputOptions(*command, request->output, request->outDir, request->force);
     command
         ->add_option("--archive", request->archive,
-                     "Write every model as one entry of this COL archive, in the order given")
+                     "Write every model as one entry of this COL archive, in the order given; "
+                     "an archive that exists needs --force, and one that may not be written "
+                     "is refused before any work (exit 2)")
         ->type_name("FILE")
         ->excludes("--output")
         ->excludes("--out-dir");

@@ -14,6 +14,7 @@
 #include "cli/ModelCommands.h"
 #include "dff/DffModel.h"
 #include "dff/WholeModelWrite.h"
+#include "platform/Paths.h"
 
 namespace brennix::cli {
 
@@ -154,6 +155,36 @@ FileOutcome WriteColoured(bool classicWay, ClassicModel& classic, WholeModel& wh
     return outcome;
 }
 
+// Runs `job` on every input whose output may be written.
+int RunWritingBatch(const std::string& command, const std::vector<InputFile>& files, unsigned jobs,
+                    const WriteTarget& target, const OutputRules& rules, const FileJob& job) {
+    std::vector<std::string> outputs(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (files[i].error.empty())
+            outputs[i] = TargetPath(target, files[i].path);
+    }
+    const std::vector<std::string> refusals = CheckOutputs(files, outputs, rules);
+    return RunCommandBatch(
+        command, files, jobs,
+        [&job, &refusals](size_t index, const std::string& path) {
+            if (!refusals[index].empty()) {
+                FileOutcome outcome;
+                outcome.reason = refusals[index];
+                return outcome;
+            }
+            return job(index, path);
+        },
+        "written");
+}
+
+OutputRules RulesOf(const WriteTarget& target) {
+    OutputRules rules;
+    rules.force = target.force;
+    rules.inPlace = target.inPlace;
+    rules.writesModels = true;
+    return rules;
+}
+
 int RunPaint(PaintRequest request) {
     // The validator has accepted both already.
     ParseColour(request.dayText, request.day);
@@ -161,25 +192,25 @@ int RunPaint(PaintRequest request) {
     std::vector<InputFile> files = ExpandInputs(request.inputs.paths, request.inputs.recursive);
     if (!CheckWriteTarget(request.target, files.size()))
         return kExitUsage;
-    return RunCommandBatch(
-        "paint", files, request.inputs.jobs,
-        [&request](size_t, const std::string& path) { return PaintModelFile(request, path); },
-        "written");
+    return RunWritingBatch(
+        "paint", files, request.inputs.jobs, request.target, RulesOf(request.target),
+        [&request](size_t, const std::string& path) { return PaintModelFile(request, path); });
 }
 
 int RunNight(const NightRequest& request) {
     std::error_code ec;
-    if (std::filesystem::is_directory(request.model, ec)) {
+    if (std::filesystem::is_directory(platform::PathFromUtf8(request.model), ec)) {
         PrintError("night takes one model file, not a folder: " + request.model);
         return kExitUsage;
     }
     if (!CheckWriteTarget(request.target, 1))
         return kExitUsage;
     std::vector<InputFile> files = ExpandInputs({request.model}, false);
-    return RunCommandBatch(
-        "night", files, 1,
-        [&request](size_t, const std::string& path) { return ImportNightFile(request, path); },
-        "written");
+    OutputRules rules = RulesOf(request.target);
+    rules.otherInputs.emplace_back(request.from, "the night model");
+    return RunWritingBatch(
+        "night", files, 1, request.target, rules,
+        [&request](size_t, const std::string& path) { return ImportNightFile(request, path); });
 }
 
 CLI::Validator ColourValidator() {
@@ -307,7 +338,7 @@ void AddNightCommand(CLI::App& app, CommandContext& context) {
                      "The night model: the same model, its day colours lit for the night")
         ->required()
         ->type_name("NIGHT_MODEL")
-        ->check(CLI::ExistingFile);
+        ->check(ExistingFileValidator());
     AddWriteOptions(*command, request->target);
     command->callback(
         [request, &context] { context.run = [request] { return RunNight(*request); }; });

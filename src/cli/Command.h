@@ -42,6 +42,10 @@ struct InputOptions {
 // Declares MODEL|FOLDER... (at least one), -r/--recursive and -j/--jobs N.
 void AddInputOptions(CLI::App& command, InputOptions& options);
 
+// CLI::ExistingFile for the commands' UTF-8 names: the value names something
+// that is there and is no folder.
+CLI::Validator ExistingFileValidator();
+
 void AddColCommand(CLI::App& app, CommandContext& context);
 void AddInfoCommand(CLI::App& app, CommandContext& context);
 void AddAttachCommand(CLI::App& app, CommandContext& context);

@@ -3,8 +3,11 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 #include "cli/Command.h"
+#include "platform/Paths.h"
 
 namespace brennix::cli {
 
@@ -76,6 +79,20 @@ void AddInputOptions(CLI::App& command, InputOptions& options) {
                     "Files worked on at once (default: the number of cores)")
         ->type_name("N")
         ->check(CLI::Range(1u, 1024u));
+}
+
+CLI::Validator ExistingFileValidator() {
+    return CLI::Validator(
+        [](std::string& name) -> std::string {
+            std::error_code ec;
+            const auto status = std::filesystem::status(platform::PathFromUtf8(name), ec);
+            if (!std::filesystem::exists(status))
+                return "File does not exist: " + name;
+            if (std::filesystem::is_directory(status))
+                return "File is actually a directory: " + name;
+            return std::string();
+        },
+        "FILE");
 }
 
 }  // namespace brennix::cli

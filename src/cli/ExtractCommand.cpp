@@ -8,28 +8,9 @@ namespace brennix::cli {
 
 namespace {
 
-int RunExtract(const ExtractRequest& request) {
-    std::vector<InputFile> files = ExpandInputs(request.inputs.paths, request.inputs.recursive);
-    if (!CheckColOutput(request.output, files.size()))
-        return kExitUsage;
-    const std::vector<std::string> clashes =
-        ColOutputClashes(files, request.output, request.outDir);
-    return RunCommandBatch(
-        "extract", files, request.inputs.jobs,
-        [&request, &clashes](size_t index, const std::string& path) {
-            if (!clashes[index].empty()) {
-                FileOutcome outcome;
-                outcome.reason = clashes[index];
-                return outcome;
-            }
-            return ExtractModelFile(request, path);
-        },
-        "written");
-}
-
-}  // namespace
-
-FileOutcome ExtractModelFile(const ExtractRequest& request, const std::string& path) {
+// Writes the collision of the model at `path` to `output`.
+FileOutcome ExtractTo(const ExtractRequest& request, const std::string& path,
+                      const std::string& output) {
     FileOutcome outcome;
     WholeModel model;
     if (!LoadClumpModel(path, &model, &outcome.reason))
@@ -47,12 +28,41 @@ FileOutcome ExtractModelFile(const ExtractRequest& request, const std::string& p
         outcome.reason = "the embedded collision is empty";
         return outcome;
     }
-    if (!WriteFileAtomically(ColOutputPath(request.output, request.outDir, path),
-                             model.file.data + entry->PayloadOffset(), entry->size,
-                             &outcome.reason))
+    if ((!request.outDir.empty() && !MakeParentFolders(output, &outcome.reason)) ||
+        !WriteFileAtomically(output, model.file.data + entry->PayloadOffset(), entry->size,
+                             &outcome.reason, request.force))
         return outcome;
     outcome.ok = true;
     return outcome;
+}
+
+int RunExtract(const ExtractRequest& request) {
+    std::vector<InputFile> files = ExpandInputs(request.inputs.paths, request.inputs.recursive);
+    if (!CheckColOutput(request.output, files.size()))
+        return kExitUsage;
+    if (const int code = PrepareOutDir(request.outDir); code != kExitOk)
+        return code;
+    OutputRules rules;
+    rules.force = request.force;
+    const std::vector<std::string> outputs = ColOutputPaths(files, request.output, request.outDir);
+    const std::vector<std::string> refusals = CheckOutputs(files, outputs, rules);
+    return RunCommandBatch(
+        "extract", files, request.inputs.jobs,
+        [&](size_t index, const std::string& path) {
+            if (!refusals[index].empty()) {
+                FileOutcome outcome;
+                outcome.reason = refusals[index];
+                return outcome;
+            }
+            return ExtractTo(request, path, outputs[index]);
+        },
+        "written");
+}
+
+}  // namespace
+
+FileOutcome ExtractModelFile(const ExtractRequest& request, const std::string& path) {
+    return ExtractTo(request, path, ColOutputPath(request.output, request.outDir, path));
 }
 
 void AddExtractCommand(CLI::App& app, CommandContext& context) {
@@ -60,7 +70,7 @@ void AddExtractCommand(CLI::App& app, CommandContext& context) {
     CLI::App* command = app.add_subcommand(
         "extract", "Write the collision embedded in each model as X.col beside it");
     AddInputOptions(*command, request->inputs);
-    AddColOutputOptions(*command, request->output, request->outDir);
+    AddColOutputOptions(*command, request->output, request->outDir, request->force);
     command->callback(
         [request, &context] { context.run = [request] { return RunExtract(*request); }; });
 }

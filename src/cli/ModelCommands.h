@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/Batch.h"
@@ -26,9 +27,11 @@ namespace brennix::cli {
 struct WriteTarget {
     std::string output;  // -o: the output of the one model
     bool inPlace = false;
+    bool force = false;  // --force: an -o file that exists may be replaced
 };
 
-// Declares -o/--output OUT and --in-place, which exclude each other.
+// Declares -o/--output OUT and --in-place, which exclude each other, and
+// --force.
 void AddWriteOptions(CLI::App& command, WriteTarget& target);
 // The checks CLI11 cannot make: one of -o and --in-place is given, and -o
 // comes with one model only. Prints the problem; false means a usage error.
@@ -62,6 +65,7 @@ struct ExtractRequest {
     InputOptions inputs;
     std::string output;  // -o: the one model's collision file
     std::string outDir;  // else X.col in this folder, or beside each model
+    bool force = false;  // an output that exists may be replaced
 };
 FileOutcome ExtractModelFile(const ExtractRequest& request, const std::string& path);
 
@@ -110,30 +114,67 @@ std::string Hex(uint32_t value);
 // Loads the model at `path`, which must hold a clump. False with `why` set.
 bool LoadClumpModel(const std::string& path, WholeModel* model, std::string* why);
 
+// Why the file at `path` cannot be read whole, in a few words: "no such
+// file", "permission denied", "is a folder", "not a regular file (a FIFO)",
+// "not a regular file (a device)", "the file is 4 GiB or larger (N bytes)".
+// For a load that has failed: when the file can be opened now after all, the
+// answer is "cannot read the file".
+std::string ReadFailureReason(const std::string& path);
+
 // The name a collision made from a model carries: the model's file name
 // without ".dff" (in any case).
 std::string ModelNameOf(const std::string& path);
 
 // The collision files `col` and `extract` write, one a model: `output` (-o,
 // one model only), else X.col in `outDir`, or beside the model.
-// Declares -o/--output FILE and --out-dir DIR, which exclude each other.
-void AddColOutputOptions(CLI::App& command, std::string& output, std::string& outDir);
+// Declares -o/--output FILE, --out-dir DIR, which exclude each other, and
+// --force.
+void AddColOutputOptions(CLI::App& command, std::string& output, std::string& outDir, bool& force);
 // The check CLI11 cannot make: -o comes with one model only. Prints the
 // problem; false means a usage error.
 bool CheckColOutput(const std::string& output, size_t modelCount);
 // Where the model at `path` has its collision file written.
 std::string ColOutputPath(const std::string& output, const std::string& outDir,
                           const std::string& path);
-// For each input, why it may not be written, or nothing: two inputs that
-// would write one file (a.dff and A.DFF from two folders into one --out-dir)
-// would overwrite each other, so the later one fails instead.
-std::vector<std::string> ColOutputClashes(const std::vector<InputFile>& files,
-                                          const std::string& output, const std::string& outDir);
+// The same for every input: in `outDir`, a model found in a folder keeps its
+// place below that folder.
+std::vector<std::string> ColOutputPaths(const std::vector<InputFile>& files,
+                                        const std::string& output, const std::string& outDir);
+// Makes the --out-dir folder when it is missing. Prints the problem and
+// gives the exit code when it cannot be used (a file of that name, say);
+// kExitOk otherwise. An empty `outDir` is always fine.
+int PrepareOutDir(const std::string& outDir);
+// Makes the folders that `path` is to be written in. False with `why` set.
+bool MakeParentFolders(const std::string& path, std::string* why);
+
+// What may be written where, checked before any work: an output never
+// replaces one of the run's inputs, two inputs never write one file, and an
+// output that exists is replaced only with --force.
+struct OutputRules {
+    bool force = false;    // outputs that exist may be replaced
+    bool inPlace = false;  // each output is its own model, replaced on request
+    bool writesModels = false;
+    // Inputs besides the models: each path, and how to name it in a message
+    // ("the collision file").
+    std::vector<std::pair<std::string, std::string>> otherInputs;
+};
+// For each input, why its output (outputs[i]; empty for none) may not be
+// written, or nothing. Two inputs that would write one file, as the file
+// system sees names (A.DFF and a.dff from two folders into one --out-dir on
+// Windows, two names of one file anywhere), clash: the later one fails.
+std::vector<std::string> CheckOutputs(const std::vector<InputFile>& files,
+                                      const std::vector<std::string>& outputs,
+                                      const OutputRules& rules);
+// Why the one output of the whole run (an archive) may not be written, or
+// nothing.
+std::string CheckSingleOutput(const std::vector<InputFile>& files, const std::string& output,
+                              const OutputRules& rules);
 
 // A colour as "#RRGGBB" or "R,G,B" (each 0 to 255), into RGBA with alpha 255.
 bool ParseColour(const std::string& text, uint8_t out[4]);
 
-// Reads a whole regular file of less than 4 GiB. False with `why` set.
+// Reads a whole regular file of less than 4 GiB. False with `why` set
+// ("cannot read PATH: REASON").
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* why);
 
 // The checks a collision file passes before it is attached: it is not empty

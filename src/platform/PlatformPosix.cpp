@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
+#include "platform/FailureWords.h"
 #include "platform/Platform.h"
 
 namespace brennix::platform {
@@ -142,25 +144,114 @@ void AdviseLargePages(void* block, size_t bytes) noexcept {
 #endif
 }
 
-std::FILE* OpenRegularFile(const char* path, uint64_t* size) noexcept {
+void UseUtf8FileNames() noexcept {}
+
+std::string DescribeFileFailure(const FileFailure& failure) noexcept {
+    try {
+        std::string words = SharedFailureWords(failure);
+        if (!words.empty())
+            return words;
+        char text[128] = "";
+        // The GNU strerror_r may return its own string instead of filling
+        // the buffer; the POSIX one returns 0 and fills it.
+        auto pick = [&text](auto result) -> const char* {
+            if constexpr (std::is_same_v<decltype(result), char*>)
+                return result;
+            else
+                return result == 0 ? text : "";
+        };
+        const char* system = pick(strerror_r(failure.systemError, text, sizeof text));
+        if (system == nullptr || system[0] == '\0')
+            return "system error " + std::to_string(failure.systemError);
+        return system;
+    } catch (...) {
+        return std::string();
+    }
+}
+
+namespace {
+
+FileProblem ProblemOfErrno(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+            return FileProblem::kMissing;
+        case EACCES:
+        case EPERM:
+            return FileProblem::kNoAccess;
+        case EISDIR:
+            return FileProblem::kFolder;
+        case EEXIST:
+            return FileProblem::kExists;
+        default:
+            return FileProblem::kSystem;
+    }
+}
+
+void SetFailure(FileFailure* failure, FileProblem problem, int error = 0) {
+    if (failure != nullptr) {
+        failure->problem = problem;
+        failure->systemError = error;
+    }
+}
+
+void SetErrnoFailure(FileFailure* failure, int error) {
+    SetFailure(failure, ProblemOfErrno(error), error);
+}
+
+// The problem of a path that is not a regular file.
+FileProblem ProblemOfType(mode_t mode) {
+    if (S_ISDIR(mode))
+        return FileProblem::kFolder;
+    if (S_ISFIFO(mode))
+        return FileProblem::kFifo;
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return FileProblem::kDevice;
+    if (S_ISSOCK(mode))
+        return FileProblem::kSocket;
+    return FileProblem::kNotRegular;
+}
+
+}  // namespace
+
+std::FILE* OpenRegularFile(const char* path, uint64_t* size, FileFailure* failure) noexcept {
     // Devices are not even opened: opening some of them has effects of its
     // own. The check is made again on the open file in case the path changed.
     struct stat info;
-    if (path == nullptr || stat(path, &info) != 0 || !S_ISREG(info.st_mode))
+    if (path == nullptr) {
+        SetFailure(failure, FileProblem::kMissing);
         return nullptr;
+    }
+    if (stat(path, &info) != 0) {
+        SetErrnoFailure(failure, errno);
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        SetFailure(failure, ProblemOfType(info.st_mode));
+        return nullptr;
+    }
     // Without O_NONBLOCK, opening a FIFO would wait for a writer.
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        SetErrnoFailure(failure, errno);
         return nullptr;
-    int flags = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0
-                    ? fcntl(fd, F_GETFL)
-                    : -1;
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    }
+    int flags = -1;
+    if (fstat(fd, &info) != 0)
+        SetErrnoFailure(failure, errno);
+    else if (!S_ISREG(info.st_mode) || info.st_size < 0)
+        SetFailure(failure, ProblemOfType(info.st_mode));
+    else if ((flags = fcntl(fd, F_GETFL)) < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        SetErrnoFailure(failure, errno);
+        flags = -1;
+    }
+    if (flags < 0) {
         close(fd);
         return nullptr;
     }
     std::FILE* file = fdopen(fd, "rb");
     if (file == nullptr) {
+        SetErrnoFailure(failure, errno);
         close(fd);
         return nullptr;
     }
@@ -233,28 +324,46 @@ bool WriteAll(int fd, const uint8_t* data, uint32_t length) {
 }  // namespace
 
 bool ReplaceFile(const char* path, const Segment* segments, size_t count) noexcept {
-    if (path == nullptr || path[0] == '\0')
+    return WriteWholeFile(path, segments, count, WriteMode::kReplace, nullptr);
+}
+
+bool WriteWholeFile(const char* path, const Segment* segments, size_t count, WriteMode mode,
+                    FileFailure* failure) noexcept {
+    if (path == nullptr || path[0] == '\0') {
+        SetFailure(failure, FileProblem::kMissing);
         return false;
+    }
+    struct stat existing;
+    if (mode == WriteMode::kCreate && lstat(path, &existing) == 0) {
+        SetFailure(failure, FileProblem::kExists);
+        return false;
+    }
     // Every allocation happens here, before anything is created.
     std::string target;
     std::string temp;
     try {
-        target = ResolveLinks(path);
+        target = mode == WriteMode::kReplace ? ResolveLinks(path) : std::string(path);
         size_t slash = target.rfind('/');
         size_t dirLength = slash == std::string::npos ? 0 : slash + 1;
         temp.reserve(dirLength + kTempNameLength);
         temp.assign(target, 0, dirLength);
         temp.append(kTempNameLength, '.');
     } catch (...) {
+        SetFailure(failure, FileProblem::kSystem, ENOMEM);
         return false;
     }
 
-    struct stat existing;
     bool exists = stat(target.c_str(), &existing) == 0;
     if (exists) {
         // Only a regular file is replaced, and only one we may write.
-        if (!S_ISREG(existing.st_mode) || access(target.c_str(), W_OK) != 0)
+        if (!S_ISREG(existing.st_mode)) {
+            SetFailure(failure, ProblemOfType(existing.st_mode));
             return false;
+        }
+        if (access(target.c_str(), W_OK) != 0) {
+            SetErrnoFailure(failure, errno);
+            return false;
+        }
     }
 
     char* name = &temp[temp.size() - kTempNameLength];
@@ -263,28 +372,57 @@ bool ReplaceFile(const char* path, const Segment* segments, size_t count) noexce
     for (uint32_t attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         FormatTempName(name, seed + attempt * 0x61C88647u);
         fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
+        if (fd < 0 && errno != EEXIST) {
+            SetErrnoFailure(failure, errno);
             return false;
+        }
     }
-    if (fd < 0)
+    if (fd < 0) {
+        SetFailure(failure, FileProblem::kSystem, EEXIST);
         return false;
+    }
 
+    int error = 0;
     bool ok = true;
-    for (size_t i = 0; ok && i < count; ++i)
+    for (size_t i = 0; ok && i < count; ++i) {
         ok = WriteAll(fd, segments[i].data, segments[i].length);
+        error = ok ? 0 : errno;
+    }
     if (ok && exists) {
         ok = fchmod(fd, existing.st_mode & 07777) == 0;
+        error = ok ? 0 : errno;
         // Keep the owner where we may; failing to is not an error.
         if (ok && (existing.st_uid != geteuid() || existing.st_gid != getegid())) {
             (void)!fchown(fd, existing.st_uid, existing.st_gid);
         }
     }
-    if (close(fd) != 0)
+    if (close(fd) != 0 && ok) {
         ok = false;
-    if (ok)
-        ok = rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok)
+        error = errno;
+    }
+    bool renamed = false;
+    if (ok && mode == WriteMode::kReplace) {
+        ok = renamed = rename(temp.c_str(), target.c_str()) == 0;
+        error = ok ? 0 : errno;
+    } else if (ok) {
+        // A hard link is made only where nothing is: a file that appeared
+        // meanwhile is kept. Where the file system has no hard links, the
+        // target is looked at once more just before the rename.
+        ok = link(temp.c_str(), target.c_str()) == 0;
+        error = ok ? 0 : errno;
+        if (!ok && error != EEXIST && lstat(target.c_str(), &existing) != 0 && errno == ENOENT) {
+            ok = renamed = rename(temp.c_str(), target.c_str()) == 0;
+            error = ok ? 0 : errno;
+        } else if (!ok && error != EEXIST && lstat(target.c_str(), &existing) == 0) {
+            error = EEXIST;
+        }
+    }
+    if (!renamed)
         unlink(temp.c_str());
+    if (!ok) {
+        // Without an errno, the write stopped on a full disk or such.
+        SetErrnoFailure(failure, error != 0 ? error : EIO);
+    }
     return ok;
 }
 

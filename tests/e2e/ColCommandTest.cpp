@@ -85,14 +85,14 @@ TEST_F(ColCommandTest, OneAtomicModelGivesTheClassicMesh) {
         Run({"-g", "mesh", "-d", "m.dff", "-o", "classic.col"});
         Col3File classic = ReadCol(Get("classic.col"));
 
-        RunResult welded = RunCommand({"col", "m.dff"});
+        RunResult welded = RunCommand({"col", "--force", "m.dff"});
         ASSERT_EQ(welded.exitStatus, 0) << welded.err;
         std::string name;
         Col3File col = ReadStandard(Get("m.col"), &name);
         EXPECT_EQ(name, "m");
         EXPECT_EQ(Corners(col), Corners(classic));
 
-        RunResult kept = RunCommand({"col", "--no-weld", "-o", "kept.col", "m.dff"});
+        RunResult kept = RunCommand({"col", "--no-weld", "--force", "-o", "kept.col", "m.dff"});
         ASSERT_EQ(kept.exitStatus, 0) << kept.err;
         Col3File exact = ReadStandard(Get("kept.col"));
         EXPECT_EQ(exact.faces, classic.faces);
@@ -138,7 +138,7 @@ TEST_F(ColCommandTest, TakesAnyPathAndFolders) {
     std::string name;
     ReadStandard(Get("out put/a-b c.col"), &name);
     EXPECT_EQ(name, "a-b c");
-    ReadStandard(Get("out put/D.col"), &name);
+    ReadStandard(Get("out put/sub-dir/D.col"), &name);
     EXPECT_EQ(name, "D");
 }
 
@@ -154,7 +154,9 @@ TEST_F(ColCommandTest, ExitsZeroOneOrTwo) {
     };
     const Case cases[] = {
         {{"col", "good.dff", "other.dff"}, 0, "[info] 2 files: 2 written\n"},
-        {{"col", "good.dff", "broken.dff", "gone.dff"}, 1, "[info] 3 files: 1 written, 2 failed\n"},
+        {{"col", "--force", "good.dff", "broken.dff", "gone.dff"},
+         1,
+         "[info] 3 files: 1 written, 2 failed\n"},
         {{"col", "good.dff", "gone.dff"}, 1, "[error] gone.dff: no such file or folder\n"},
         {{"col", "-o", "x.col", "good.dff", "other.dff"}, 2, "-o names the output of one model"},
         {{"col", "--shape", "ball", "good.dff"}, 2, "--shape"},

@@ -230,7 +230,8 @@ TEST_F(ModelCommandsTest, AttachesOnlyFilesThatLookLikeCollision) {
     };
     for (const Case& c : cases) {
         Put(c.name, c.bytes);
-        RunResult result = RunCommand({"attach", "-c", c.name, "-o", "out.dff", "a.dff"});
+        RunResult result =
+            RunCommand({"attach", "-c", c.name, "--force", "-o", "out.dff", "a.dff"});
         EXPECT_EQ(result.exitStatus, c.exitStatus) << c.name << ": " << result.err;
         if (c.message != nullptr) {
             EXPECT_NE(result.err.find(c.message), std::string::npos) << c.name << result.err;
