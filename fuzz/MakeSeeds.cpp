@@ -1,16 +1,22 @@
 // Writes the seed corpus of the fuzz targets, one model file per kind of
-// chunk and entry that the readers know: fuzz_make_seeds OUTDIR
+// chunk and entry that the readers know, and each hostile shape with a few of
+// its records: fuzz_make_seeds OUTDIR
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/HostileModels.h"
 #include "support/ModelBuilder.h"
 
 namespace {
 
 using namespace brennix::test;
+
+// Records of each hostile shape in its seed: enough to repeat, few enough
+// for the fuzzers' input length.
+constexpr size_t kHostileSeedCount = 12;
 
 std::vector<Rgba> Colours(size_t count, uint8_t base) {
     std::vector<Rgba> colours;
@@ -265,6 +271,14 @@ int main(int argc, char** argv) {
         for (const auto& [name, model] : seeds) {
             if (!Write(dir, name, model))
                 return 1;
+        }
+        // Each hostile shape with a few of its repeated records.
+        for (const HostileShape& shape : HostileShapes()) {
+            const std::string path = dir + "/hostile_" + shape.name + ".dff";
+            if (!WriteFile(path, shape.make(kHostileSeedCount))) {
+                std::fprintf(stderr, "cannot write %s\n", path.c_str());
+                return 1;
+            }
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cannot build the seeds: %s\n", e.what());
