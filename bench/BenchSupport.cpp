@@ -15,6 +15,7 @@
 
 #include "brennix.h"
 #include "cli/Batch.h"
+#include "cli/ModelCommands.h"
 #include "col/ColGenerate.h"
 #include "dff/DffModel.h"
 #include "dff/WholeModel.h"
@@ -131,6 +132,12 @@ const std::vector<JobInfo>& Jobs() {
          kTwoModels},
         {Job::kLibraryPaint, "libpaint", "EasyVertexColors", 1.8, ModelKind::kFull, false,
          kRewrites},
+        {Job::kPaintCommand, "paintcmd",
+         "command paint: load, paint, rebuild, read back, save (beside uniform, libpaint)", 1.8,
+         ModelKind::kFull, true, kRewrites},
+        {Job::kNightCommand, "nightcmd",
+         "command night: two models, import, rebuild, read back, save (beside night)", 1.8,
+         ModelKind::kFull, true, kTwoModels},
     };
     return kJobs;
 }
@@ -226,11 +233,13 @@ JobFiles FilesFor(const JobInfo& job, const SizeClass& size) {
             break;
         case Job::kNightColors:
         case Job::kLibraryNight:
+        case Job::kNightCommand:
             files.inputs.push_back(NightModelName(size));
             files.output = "out.dff";
             break;
         case Job::kUniformColors:
         case Job::kLibraryPaint:
+        case Job::kPaintCommand:
             files.output = "out.dff";
             break;
     }
@@ -280,9 +289,53 @@ std::vector<std::string> ProgramArguments(const JobInfo& job, const JobFiles& fi
             return {"brennix", "-v", "-d", model, "-n", files.inputs[1], "-o", files.output};
         case Job::kCol:
             return {"brennix", "col", "-o", files.output, model};
+        case Job::kPaintCommand:
+            return {"brennix",  "paint", "--day",      "#C8B4A0", "--night",
+                    "40,40,80", "-o",    files.output, model};
+        case Job::kNightCommand:
+            return {"brennix", "night", "--from", files.inputs[1], "-o", files.output, model};
         default:
             return {};
     }
+}
+
+bool IsCommand(const JobInfo& job) {
+    return job.job == Job::kCol || job.job == Job::kPaintCommand || job.job == Job::kNightCommand;
+}
+
+const std::vector<HostileCommand>& HostileCommands() {
+    static const std::vector<HostileCommand> commands = {
+        {"info --json",
+         [](const std::string& model, const std::string&) -> std::vector<std::string> {
+             return {"info", "--json", model};
+         },
+         true},
+        {"col",
+         [](const std::string& model, const std::string&) -> std::vector<std::string> {
+             return {"col", "-o", "hostile.col", model};
+         },
+         false},
+        {"attach --generate",
+         [](const std::string& model, const std::string& output) -> std::vector<std::string> {
+             return {"attach", "--generate", "-o", output, model};
+         },
+         false},
+        {"attach -c",
+         [](const std::string& model, const std::string& output) -> std::vector<std::string> {
+             return {"attach", "-c", CollisionName(), "-o", output, model};
+         },
+         false},
+        {"paint",
+         [](const std::string& model, const std::string& output) -> std::vector<std::string> {
+             return {"paint", "--day", "#C8B4A0", "--night", "40,40,80", "-o", output, model};
+         },
+         false},
+    };
+    return commands;
+}
+
+std::string HostileModelName(const char* shape) {
+    return std::string("h_") + shape + ".dff";
 }
 
 bool RunJob(const JobInfo& job, const JobFiles& files) {
@@ -315,6 +368,22 @@ bool RunJob(const JobInfo& job, const JobFiles& files) {
         case Job::kLibraryPaint:
             return EasyVertexColors(model.c_str(), kPackedDay, kPackedNight,
                                     files.output.c_str()) == 0;
+        case Job::kPaintCommand: {
+            cli::PaintRequest request;
+            std::memcpy(request.day, kDayColor, 4);
+            std::memcpy(request.night, kNightColor, 4);
+            request.target.output = files.output;
+            std::remove(files.output.c_str());
+            return cli::PaintModelFile(request, model).ok;
+        }
+        case Job::kNightCommand: {
+            cli::NightRequest request;
+            request.model = model;
+            request.from = files.inputs[1];
+            request.target.output = files.output;
+            std::remove(files.output.c_str());
+            return cli::ImportNightFile(request, model).ok;
+        }
     }
     return false;
 }

@@ -43,6 +43,8 @@ enum class Job {
     kLibraryAppend,
     kLibraryNight,
     kLibraryPaint,
+    kPaintCommand,  // the paint and night commands on one file, beside the classic jobs
+    kNightCommand,
 };
 
 // The model a job reads. Below the largest size all three are the same file.
@@ -107,10 +109,30 @@ std::vector<uint8_t> SmallCollisionBytes();
 // The program's command line for a job (program name first), or empty for
 // jobs the program does not do.
 std::vector<std::string> ProgramArguments(const JobInfo& job, const JobFiles& files);
+// Whether the job is one of the commands (a command word first), which keep
+// an output that is there already: the output is removed before each run.
+bool IsCommand(const JobInfo& job);
+
+// ---------------------------------------------------------------------------
+// Hostile models: the shapes of the test support at full size, each command
+// as a process of its own on each.
+
+struct HostileCommand {
+    const char* name;  // for the table: "info --json"
+    // The program's arguments after "brennix" for one model, its output
+    // file in the work folder being `output`.
+    std::vector<std::string> (*arguments)(const std::string& model, const std::string& output);
+    bool stdoutIsData;  // standard output is the command's data: sent to /dev/null
+};
+const std::vector<HostileCommand>& HostileCommands();
+// "h_broken_atomics.dff"
+std::string HostileModelName(const char* shape);
 
 // Runs one job in this process, the way the program's mode or the library's
 // export does it; the col command's work on one file: the whole clump read,
-// the COL3 file made and written through a temporary file. The program's
+// the COL3 file made and written through a temporary file; the paint and
+// night commands' work on one file, their output removed first (the
+// commands keep an output that is there already unless told otherwise). The program's
 // modes print to standard output; the caller decides where that goes.
 // Returns false when the library or the col command reported a failure (the
 // program's modes report theirs only on standard output).

@@ -6,9 +6,15 @@
 //
 //   brennix_bench [--workdir=DIR] [--markdown=FILE] [--job-min-time=SECONDS]
 //                 [--batch-files=N] [--batch-iterations=N] [--per-file-runs=N]
-//                 [--memory-runs=N] [--skip-batch] [--skip-memory]
-//                 [--adaptive-malloc] [--program=PATH] [--driver=PATH]
-//                 [Google Benchmark flags]
+//                 [--memory-runs=N] [--memory-jobs=JOB,...] [--skip-batch]
+//                 [--skip-memory] [--skip-hostile] [--hostile-timeout=SECONDS]
+//                 [--hostile-shapes=SHAPE,...] [--adaptive-malloc] [--program=PATH]
+//                 [--driver=PATH] [Google Benchmark flags]
+//
+// --memory-jobs measures only those jobs as processes of their own;
+// --hostile-shapes runs the commands on only those hostile models (default:
+// the ones the test support marks for benchmarks), each run stopped after
+// --hostile-timeout seconds (default 60).
 //
 // --per-file-runs sets how often each command runs over the folder one
 // process per file (default 1; 0 leaves it out), the slowest part by far.
@@ -45,6 +51,7 @@
 
 #include "BenchSupport.h"
 #include "dff/DffModel.h"
+#include "support/HostileModels.h"
 
 using namespace brennix;
 using namespace brennix::bench;
@@ -66,6 +73,10 @@ struct Options {
     int memoryRuns = 3;
     bool skipBatch = false;
     bool skipMemory = false;
+    bool skipHostile = false;
+    double hostileTimeout = 60;
+    std::vector<std::string> memoryJobs;     // empty: every job
+    std::vector<std::string> hostileShapes;  // empty: those marked for benchmarks
     bool adaptiveMalloc = false;
 };
 
@@ -81,6 +92,22 @@ bool TakeFlag(const char* argument, const char* name, std::string* value) {
 
 std::string Absolute(const std::string& path);
 std::vector<std::string> g_keptArguments;
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+    std::vector<std::string> words;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t comma = std::min(text.find(',', start), text.size());
+        if (comma > start)
+            words.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return words;
+}
+
+bool Listed(const std::vector<std::string>& list, const std::string& word) {
+    return std::find(list.begin(), list.end(), word) != list.end();
+}
 
 // Removes this program's own flags from argv; the rest go to the library,
 // with an output file for the library's own report made absolute, since the
@@ -109,6 +136,14 @@ void ParseOptions(int* argc, char** argv) {
             g_options.perFileRuns = std::atoi(value.c_str());
         } else if (TakeFlag(a, "--memory-runs", &value)) {
             g_options.memoryRuns = std::atoi(value.c_str());
+        } else if (TakeFlag(a, "--memory-jobs", &value)) {
+            g_options.memoryJobs = SplitCommas(value);
+        } else if (TakeFlag(a, "--hostile-shapes", &value)) {
+            g_options.hostileShapes = SplitCommas(value);
+        } else if (TakeFlag(a, "--hostile-timeout", &value)) {
+            g_options.hostileTimeout = std::atof(value.c_str());
+        } else if (std::strcmp(a, "--skip-hostile") == 0) {
+            g_options.skipHostile = true;
         } else if (std::strcmp(a, "--skip-batch") == 0) {
             g_options.skipBatch = true;
         } else if (std::strcmp(a, "--skip-memory") == 0) {
@@ -652,6 +687,8 @@ void MeasureProcesses() {
     g_idleProgramMs = Median(idleProgram) * 1e3;
     g_idleDriverMs = Median(idleDriver) * 1e3;
     for (const JobInfo& job : Jobs()) {
+        if (!g_options.memoryJobs.empty() && !Listed(g_options.memoryJobs, job.name))
+            continue;
         for (const char* label : {"1mb", "13mb"}) {
             ProcessResult m;
             m.job = &job;
@@ -661,6 +698,8 @@ void MeasureProcesses() {
             std::vector<double> walls, copyWalls;
             for (int run = 0; run < g_options.memoryRuns && m.error.empty(); ++run) {
                 ChildResult r;
+                if (IsCommand(job))
+                    std::remove(files.output.c_str());
                 if (job.viaProgram) {
                     r = RunMeasured(g_options.program, ProgramArguments(job, files), "mem.log");
                 } else {
@@ -684,6 +723,78 @@ void MeasureProcesses() {
             m.copyWallMs = Median(copyWalls) * 1e3;
             g_process[std::string(job.name) + "/" + label] = m;
         }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The commands on hostile models at full size, each run a process of its own
+// stopped after --hostile-timeout seconds.
+
+struct HostileResult {
+    const test::HostileShape* shape = nullptr;
+    const HostileCommand* command = nullptr;
+    uint64_t inputBytes = 0;
+    bool ran = false;
+    bool stopped = false;  // at the time limit
+    int status = -1;       // the program's exit status, -1 for a signal
+    double wallSeconds = 0;
+    long peakKiB = 0;
+};
+
+std::vector<HostileResult> g_hostile;
+
+std::string Format(const char* format, double value);
+
+std::vector<const test::HostileShape*> HostileShapesToRun() {
+    std::vector<const test::HostileShape*> shapes;
+    for (const test::HostileShape& shape : test::HostileShapes()) {
+        if (g_options.hostileShapes.empty() ? shape.forBenchmark
+                                            : Listed(g_options.hostileShapes, shape.name))
+            shapes.push_back(&shape);
+    }
+    return shapes;
+}
+
+void MeasureHostile() {
+    const std::string seconds = Format("%.3f", g_options.hostileTimeout);
+    for (const test::HostileShape* shape : HostileShapesToRun()) {
+        const std::string model = HostileModelName(shape->name);
+        if (!WriteBytes(model, shape->make(shape->fullCount)))
+            continue;
+        for (const HostileCommand& command : HostileCommands()) {
+            HostileResult h;
+            h.shape = shape;
+            h.command = &command;
+            h.inputBytes = FileBytes(model);
+            std::remove("hostile.dff");
+            std::remove("hostile.col");
+            std::vector<std::string> launcher = {"brennix_bench_job", "measure-within",  seconds,
+                                                 "measure.txt",       g_options.program, "brennix"};
+            for (const std::string& argument : command.arguments(model, "hostile.dff"))
+                launcher.push_back(argument);
+            std::remove("measure.txt");
+            ChildResult launch =
+                RunChild(g_options.driver, launcher, ".",
+                         command.stdoutIsData ? "/dev/null" : "hostile.log", "hostile.err");
+            std::string text;
+            long faults = 0;
+            unsigned long long fresh = 0;
+            int stopped = 0;
+            if (launch.started && launch.status == 0 && ReadText("measure.txt", &text) &&
+                std::sscanf(text.c_str(), "%ld %lf %d %ld %llu %d", &h.peakKiB, &h.wallSeconds,
+                            &h.status, &faults, &fresh, &stopped) == 6) {
+                h.ran = true;
+                h.stopped = stopped != 0;
+            }
+            std::printf("hostile %s, %s: %s %.2f s, %.1f MiB peak\n", shape->name, command.name,
+                        !h.ran      ? "not run"
+                        : h.stopped ? "stopped at"
+                                    : "done in",
+                        h.wallSeconds, static_cast<double>(h.peakKiB) / 1024);
+            std::fflush(stdout);
+            g_hostile.push_back(h);
+        }
+        std::remove(model.c_str());
     }
 }
 
@@ -741,9 +852,9 @@ std::vector<Traffic> CountTraffic() {
     std::vector<Traffic> out;
     const SizeClass& size = SizeClasses().back();
     for (const JobInfo& job : Jobs()) {
-        // The col command's working arrays are its generator's own; the
-        // tables above give its time and memory.
-        if (job.job == Job::kCol)
+        // The commands' working arrays are their own; the tables above give
+        // their time and memory.
+        if (IsCommand(job))
             continue;
         Traffic t;
         t.job = &job;
@@ -795,6 +906,8 @@ std::vector<Traffic> CountTraffic() {
                 t.written = output;  // the rebuilt list is written from the geometry
                 break;
             case Job::kCol:
+            case Job::kPaintCommand:
+            case Job::kNightCommand:
                 break;
         }
         out.push_back(t);
@@ -1067,9 +1180,9 @@ std::string Report(const std::vector<Traffic>& traffic) {
             " MiB. *Input MiB*: all input files of the job. *Peak MiB*: the maximum resident "
             "size, as above. Targets: the jobs that read one model and make little from it "
             "(info, genempty, genbox, genmesh, libgenerate, col) fresh <= 1.15 x input + 4 MiB; "
-            "append and libappend fresh <= 1.1 x input; night and libnight, whose two inputs "
-            "are the same size, fresh <= 2.3 x one input (half the job's input); uniform and "
-            "libpaint fresh <= 2.2 x input. *ms at " +
+            "append and libappend fresh <= 1.1 x input; night, libnight and nightcmd, whose "
+            "two inputs are the same size, fresh <= 2.3 x one input (half the job's input); "
+            "uniform, libpaint and paintcmd fresh <= 2.2 x input. *ms at " +
             Format("%.0f", kDearMsPerMiB) +
             " ms/MiB*: what the fresh pages alone would cost on a machine where page faults are "
             "dear (the machine table at the top gives what they cost here). *Copy fresh MiB*: the "
@@ -1096,6 +1209,118 @@ std::string Report(const std::vector<Traffic>& traffic) {
                   (m.error.empty() ? Verdict(pass) : "failed: " + m.error) + " | " +
                   Format("%.0f", kDearMsPerMiB * static_cast<double>(fresh) / (1 << 20)) + " | " +
                   MiB(m.copyFreshBytes) + " |\n";
+        }
+    }
+
+    // The commands beside the classic jobs they stand for, on the largest model.
+    struct Pair {
+        const char* command;
+        const char* classic;
+    };
+    const Pair pairs[] = {{"paintcmd", "libpaint"},
+                          {"paintcmd", "uniform"},
+                          {"nightcmd", "night"},
+                          {"nightcmd", "libnight"}};
+    std::string pairRows;
+    for (const Pair& pair : pairs) {
+        const std::string a = std::string(pair.command) + "/" + top;
+        const std::string b = std::string(pair.classic) + "/" + top;
+        auto ja = g_jobResults.find(a), jb = g_jobResults.find(b);
+        auto pa = g_process.find(a), pb = g_process.find(b);
+        const bool timed = ja != g_jobResults.end() && jb != g_jobResults.end() &&
+                           !ja->second.jobSeconds.empty() && !jb->second.jobSeconds.empty();
+        const bool measured = pa != g_process.end() && pb != g_process.end() &&
+                              pa->second.error.empty() && pb->second.error.empty() &&
+                              pb->second.peakKiB > 0;
+        if (!timed && !measured)
+            continue;
+        bool pass = true;
+        pairRows += "| " + std::string(pair.command) + " | " + pair.classic + " | ";
+        if (timed) {
+            const double ratio = ja->second.JobMs() / jb->second.JobMs();
+            pass = pass && ratio <= 1.10;
+            pairRows += Format("%.1f", ja->second.JobMs()) + " | " +
+                        Format("%.1f", jb->second.JobMs()) + " | " + Format("%.2f", ratio) + " | ";
+        } else {
+            pairRows += "not run | | | ";
+        }
+        if (measured) {
+            const double peakRatio =
+                static_cast<double>(pa->second.peakKiB) / static_cast<double>(pb->second.peakKiB);
+            pass = pass && peakRatio <= 1.10;
+            pairRows += Format("%.1f", pa->second.wallMs) + " | " +
+                        Format("%.1f", pb->second.wallMs) + " | " +
+                        MiB(static_cast<uint64_t>(pa->second.peakKiB) * 1024) + " | " +
+                        MiB(static_cast<uint64_t>(pb->second.peakKiB) * 1024) + " | " +
+                        Format("%.2f", peakRatio) + " | ";
+        } else {
+            pairRows += "not run | | | | | ";
+        }
+        count(pass);
+        pairRows += std::string(Verdict(pass)) + " |\n";
+    }
+    if (!pairRows.empty()) {
+        md += "\n## The paint and night commands beside the classic jobs on the largest model\n\n";
+        md +=
+            "*paintcmd* is `brennix paint --day #C8B4A0 --night 40,40,80 -o OUT MODEL`, *nightcmd* "
+            "`brennix night --from NIGHT -o OUT MODEL`: in one process their work on one file "
+            "(the per-file functions the commands run), as a process of its own the program "
+            "itself. Beside them the classic jobs that do the same: the library's "
+            "EasyVertexColors (*libpaint*) and the model library's uniform colours (*uniform*); "
+            "the program's `-v` (*night*) and ImportNVCFromDff (*libnight*). *ms*: median in one "
+            "process (the job table above); *process ms* and *peak MiB*: the peak-memory runs "
+            "above. Target: the command's time in one process and its peak at most 1.10 x the "
+            "classic job's.\n\n";
+        md +=
+            "| command | classic job | command ms | classic ms | x classic | command process ms | "
+            "classic process ms | command peak MiB | classic peak MiB | peak x classic | result "
+            "|\n";
+        md += "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---|\n";
+        md += pairRows;
+    }
+
+    if (!g_hostile.empty()) {
+        md += "\n## The commands on hostile models\n\n";
+        md +=
+            "Models shaped to make the commands do much work or hold much memory for few bytes "
+            "(tests/support/HostileModels.h), at full size, each command a process of its own "
+            "(the program, through the one-job driver), stopped after " +
+            Format("%.0f", g_options.hostileTimeout) +
+            " s. *broken_atomics*: atomics whose Struct is too short or names a frame or "
+            "geometry that does not exist, after one good atomic; *empty_geometries*: empty "
+            "Geometry chunks (a 12-byte header) in a list that declares them; *cut_geometries*: "
+            "Geometry chunks holding only a Struct header (24 bytes each); "
+            "*empty_clump_entries*: clump Extension entries of size 0; and any others named with "
+            "--hostile-shapes. Each command is given one model: `info --json` (standard output "
+            "to /dev/null), `col -o`, `attach --generate -o`, `attach -c small.col -o`, `paint "
+            "-o`. A command may refuse a model (exit 1); what is measured is that it ends "
+            "within the time and its peak resident size (wait4 ru_maxrss) within the bound "
+            "8 x the input + 64 MiB. *ms/MiB*: wall time per MiB of input.\n\n";
+        md +=
+            "| model | records | input MiB | command | exit | wall s | ms/MiB | peak MiB | bound "
+            "MiB "
+            "| peak / input | result |\n";
+        md += "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---|\n";
+        for (const HostileResult& h : g_hostile) {
+            const uint64_t peak = static_cast<uint64_t>(h.peakKiB) * 1024;
+            const uint64_t bound = 8 * h.inputBytes + (64u << 20);
+            const double mib = static_cast<double>(h.inputBytes) / (1 << 20);
+            const bool pass =
+                h.ran && !h.stopped && (h.status == 0 || h.status == 1) && peak <= bound;
+            count(pass);
+            std::string result = Verdict(pass);
+            if (!h.ran)
+                result = "**not run**";
+            else if (h.stopped)
+                result = "**stopped at " + Format("%.0f", g_options.hostileTimeout) + " s**";
+            md += "| " + std::string(h.shape->name) + " | " + std::to_string(h.shape->fullCount) +
+                  " | " + MiB(h.inputBytes) + " | " + h.command->name + " | " +
+                  (h.stopped ? std::string("-") : std::to_string(h.status)) + " | " +
+                  Format("%.2f", h.wallSeconds) + " | " +
+                  Format("%.0f", h.wallSeconds * 1e3 / (mib > 0 ? mib : 1)) + " | " + MiB(peak) +
+                  " | " + MiB(bound) + " | " +
+                  Format("%.2f", static_cast<double>(peak) / static_cast<double>(h.inputBytes)) +
+                  " | " + result + " |\n";
         }
     }
 
@@ -1183,6 +1408,8 @@ int main(int argc, char** argv) {
 
     if (!g_options.skipMemory)
         MeasureProcesses();
+    if (!g_options.skipHostile)
+        MeasureHostile();
     std::vector<Traffic> traffic = CountTraffic();
     const std::string md = Report(traffic);
     std::printf("\n%s", md.c_str());

@@ -7,11 +7,14 @@
 //   brennix_bench_job copy SIZE JOB   the plain copy of JOB's input files
 //   brennix_bench_job measure RESULT PROGRAM ARG0 ARGS...
 //       run PROGRAM as a child and write "peakKiB wallSeconds status
-//       minorFaults freshBytes" to RESULT. freshBytes counts each fault as
+//       minorFaults freshBytes stopped" to RESULT. freshBytes counts each fault as
 //       a page, except those that brought in a large (2 MiB) page, which
 //       count as one: the kernel's count of large-page faults
 //       (/proc/vmstat thp_fault_alloc) over the child's life, which on a
-//       quiet machine are the child's own
+//       quiet machine are the child's own; stopped is 0
+//   brennix_bench_job measure-within SECONDS RESULT PROGRAM ARG0 ARGS...
+//       the same, the child stopped (SIGKILL) once SECONDS have passed;
+//       stopped is 1 then
 //   brennix_bench_job phases JOB SIZE [RUNS]
 //       time each step of JOB through the model library: the first run in
 //       this fresh process, then the median of the following runs
@@ -28,6 +31,7 @@
 // exec, so a child started straight from the benchmark (a large process)
 // would report the benchmark's own peak. Started from this small process,
 // the child's figure is its own.
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -81,15 +85,49 @@ uint64_t LargePageBytes() {
     return bytes;
 }
 
-int Measure(const char* resultPath, char* program, char** arguments) {
+// Waits until the child has ended or `seconds` have passed (SIGCHLD blocked
+// by the caller). True when it ended in time.
+bool AwaitChild(double seconds) {
+    sigset_t child;
+    sigemptyset(&child);
+    sigaddset(&child, SIGCHLD);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        const double left =
+            std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return false;
+        timespec wait;
+        wait.tv_sec = static_cast<time_t>(left);
+        wait.tv_nsec = static_cast<long>((left - static_cast<double>(wait.tv_sec)) * 1e9);
+        if (sigtimedwait(&child, nullptr, &wait) == SIGCHLD)
+            return true;
+        if (errno == EAGAIN)
+            return false;
+    }
+}
+
+// With timeoutSeconds above 0 the program is stopped (SIGKILL) once that
+// time has passed, and the result says so.
+int Measure(const char* resultPath, char* program, char** arguments, double timeoutSeconds = 0) {
+    sigset_t child, saved;
+    sigemptyset(&child);
+    sigaddset(&child, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &child, &saved);
     const long largeBefore = LargePageFaults();
     auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid < 0)
         return 1;
     if (pid == 0) {
+        sigprocmask(SIG_SETMASK, &saved, nullptr);
         execv(program, arguments);
         _exit(127);
+    }
+    bool timedOut = false;
+    if (timeoutSeconds > 0 && !AwaitChild(timeoutSeconds)) {
+        timedOut = true;
+        kill(pid, SIGKILL);
     }
     int status = 0;
     struct rusage usage;
@@ -99,6 +137,7 @@ int Measure(const char* resultPath, char* program, char** arguments) {
         waited = wait4(pid, &status, 0, &usage);
     } while (waited < 0 && errno == EINTR);
     auto end = std::chrono::steady_clock::now();
+    sigprocmask(SIG_SETMASK, &saved, nullptr);
     if (waited < 0)
         return 1;
     long large = LargePageFaults() - largeBefore;
@@ -110,10 +149,10 @@ int Measure(const char* resultPath, char* program, char** arguments) {
     std::FILE* out = std::fopen(resultPath, "w");
     if (out == nullptr)
         return 1;
-    std::fprintf(out, "%ld %.9f %d %ld %llu\n", usage.ru_maxrss,
+    std::fprintf(out, "%ld %.9f %d %ld %llu %d\n", usage.ru_maxrss,
                  std::chrono::duration<double>(end - start).count(),
                  WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_minflt,
-                 static_cast<unsigned long long>(fresh));
+                 static_cast<unsigned long long>(fresh), timedOut ? 1 : 0);
     return std::fclose(out) == 0 ? 0 : 1;
 }
 
@@ -205,6 +244,13 @@ bool TimedJob(const JobInfo& job, const JobFiles& files, StepTimer& t) {
     using namespace brennix;
     if (job.job == Job::kCol)
         return TimedCol(files, t);
+    if (IsCommand(job)) {
+        // The commands' steps are their own; the whole command is one.
+        t.Step("command");
+        const bool ok = RunJob(job, files);
+        t.Step(nullptr);
+        return ok;
+    }
     DffModel model;
     DffModel second;
     model.Init();
@@ -267,7 +313,9 @@ bool TimedJob(const JobInfo& job, const JobFiles& files, StepTimer& t) {
             ok = ok && model.SaveWithRebuiltGeometry(files.output.c_str()) > 0;
             break;
         case Job::kCol:
-            ok = false;  // TimedCol
+        case Job::kPaintCommand:
+        case Job::kNightCommand:
+            ok = false;  // above
             break;
         case Job::kUniformColors:
         case Job::kLibraryPaint: {
@@ -331,6 +379,12 @@ int main(int argc, char** argv) {
     if (argc >= 5 && std::strcmp(argv[1], "measure") == 0) {
         return Measure(argv[2], argv[3], argv + 4);
     }
+    if (argc >= 6 && std::strcmp(argv[1], "measure-within") == 0) {
+        const double seconds = std::atof(argv[2]);
+        if (seconds <= 0)
+            return 2;
+        return Measure(argv[3], argv[4], argv + 5, seconds);
+    }
     if (argc >= 4 && std::strcmp(argv[1], "phases") == 0) {
         const JobInfo* job = FindJob(argv[2]);
         const SizeClass* size = FindSize(argv[3]);
@@ -344,6 +398,7 @@ int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr,
                      "usage: %s JOB SIZE | copy SIZE JOB | measure RESULT PROGRAM ARGS | "
+                     "measure-within SECONDS RESULT PROGRAM ARGS | "
                      "phases JOB SIZE [RUNS] | pages [MIB] [RUNS]\n",
                      argv[0]);
         return 2;

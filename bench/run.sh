@@ -3,7 +3,9 @@
 # about 10 KB, 100 KB, 1 MB and 13 MB beside a plain copy of the same files,
 # process-all and the commands over 10,000 small models, the peak memory and
 # the fresh memory (pages touched for the first time, against a target per
-# job) of every job as a process of its own, and the bytes each job moves.
+# job) of every job as a process of its own, the commands on hostile models
+# (time and peak memory against 8 x the input + 64 MiB), and the bytes each
+# job moves.
 # Prints the results as Markdown and writes them, with a description of the
 # machine, to bench/RESULTS.md. Takes about five minutes on two cores,
 # building included.
