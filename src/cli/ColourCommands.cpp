@@ -1,9 +1,14 @@
 // brennix paint and brennix night: the colour jobs on model files.
 //
-// A model the classic loader takes (one atomic, a Geometry List of one
-// geometry) goes the classic way, so its output is byte for byte what the
-// classic jobs write. Any other model has every geometry rebuilt in place,
-// with every other clump child kept in its order.
+// Each model is read once, whole, by the commands' reader, and written back
+// with every geometry of its Geometry List rebuilt piece by piece from its
+// arrays and every other chunk as read, in its place: lights, cameras,
+// unknown chunks, a second Struct, bytes after the clump. A model whose
+// clump holds just what the classic save writes (one atomic, one geometry,
+// nothing it would drop or change) so comes out byte for byte as the classic
+// jobs write it. The file is written from its runs, straight from the read
+// bytes and the new colour arrays, without a copy of the model; the runs are
+// walked as a reader walks them before anything is written.
 #include <algorithm>
 #include <filesystem>
 #include <functional>
@@ -12,147 +17,79 @@
 #include <utility>
 
 #include "cli/ModelCommands.h"
-#include "dff/DffModel.h"
 #include "dff/WholeModelWrite.h"
 #include "platform/Paths.h"
+#include "platform/Platform.h"
 
 namespace brennix::cli {
 
 namespace {
 
-// A classic model released however the job ends.
-struct ClassicModel {
-    DffModel model;
-    ClassicModel() { model.Init(); }
-    ~ClassicModel() { model.Release(); }
-    ClassicModel(const ClassicModel&) = delete;
-    ClassicModel& operator=(const ClassicModel&) = delete;
-};
-
-enum class Road { kClassic, kWhole, kRefused };
-
-// The first problem of a model in words, or the classic loader's reason.
-std::string ProblemText(const WholeModel& whole, uint32_t classicCode) {
-    if (!whole.problems.empty())
-        return whole.problems.front().step + ": " + whole.problems.front().message;
-    return ErrorCodeName(classicCode);
+// Why geometry `index` cannot be rebuilt, in words.
+std::string GeometryFault(const WholeModel& model, size_t index) {
+    const std::string step = "geometry " + std::to_string(index);
+    for (const ModelProblem& problem : model.problems) {
+        if (problem.step == step)
+            return step + ": " + problem.message;
+    }
+    return step + " cannot be read";
 }
 
-// Loads a model both ways from one read of the file and picks its road:
-// classic when the classic loader reads one geometry; whole when it refuses
-// only because of a second atomic or a geometry count other than 1 and every
-// geometry reads whole. `whole` views the bytes `classic` loaded, so it must
-// be released first; neither writes to them.
-Road ChooseRoad(const std::string& path, ClassicModel& classic, WholeModel& whole,
-                std::string* why) {
-    DffModel& m = classic.model;
-    const int32_t loaded = m.Load(path.c_str());
-    if (loaded < 0) {
-        *why = "cannot read " + path;
-        return Road::kRefused;
-    }
-    if (!whole.View(m.fileBuffer.data, m.fileBuffer.length)) {
+// Reads the model at `path` whole, adds its warnings to `messages`, and
+// checks that every geometry of its Geometry List can be rebuilt. Only the
+// geometries matter: whatever else the reader found is written back as it
+// was and reads back as it did.
+bool LoadColourModel(const std::string& path, WholeModel* model, std::string* messages,
+                     std::string* why) {
+    if (!LoadClumpModel(path, model, why))
+        return false;
+    *messages += WarningLines(*model, path);
+    if (model->outOfMemory) {
         *why = "out of memory";
-        return Road::kRefused;
+        return false;
     }
-    bool several = false;
-    if (loaded > 0) {
-        if (m.ReadGeometryList() > 0) {
-            if (m.FirstGeometry() != nullptr)
-                return Road::kClassic;
-            *why = "the model holds no readable geometry";
-            return Road::kRefused;
-        }
-        if (m.geometryList == nullptr) {
-            *why = "the model has no Geometry List";
-            return Road::kRefused;
-        }
-        several = m.errorCode == kErrorGeometryCount;
-    } else {
-        several = m.errorCode == kErrorSecondAtomic;
+    if (std::none_of(model->children.begin(), model->children.end(),
+                     [](const ChunkPlace& child) { return child.type == kTypeGeometryList; })) {
+        *why = "the model has no Geometry List";
+        return false;
     }
-    if (!several) {
-        *why = ProblemText(whole, m.errorCode);
-        return Road::kRefused;
-    }
-    for (const ModelProblem& problem : whole.problems) {
-        if (problem.step == "file" || problem.step == "clump" ||
-            problem.step.compare(0, 8, "geometry") == 0) {
-            *why = problem.step + ": " + problem.message;
-            return Road::kRefused;
-        }
-    }
-    if (whole.geometries.empty()) {
+    if (model->geometries.empty()) {
         *why = "the model holds no readable geometry";
-        return Road::kRefused;
-    }
-    return Road::kWhole;
-}
-
-// The file the classic jobs write for a changed model.
-bool BuildClassic(DffModel& model, std::vector<uint8_t>* out, std::string* why) {
-    if (!model.RebuildGeometryList()) {
-        *why = "the geometry list cannot be rebuilt";
         return false;
     }
-    ByteBuffer file;
-    if (!model.BuildFile(file)) {
-        *why = "the model cannot be written (a chunk of it is cut short)";
-        return false;
+    for (size_t i = 0; i < model->geometries.size(); ++i) {
+        if (!model->geometries[i].ok || model->geometries[i].geometry == nullptr) {
+            *why = GeometryFault(*model, i);
+            return false;
+        }
     }
-    try {
-        out->assign(file.data, file.data + file.length);
-    } catch (...) {
-        file.Reset();
-        throw;
-    }
-    file.Reset();
     return true;
 }
 
-// What each written geometry must read back with.
-struct Expected {
-    const Geometry* geometry;
-    bool day;
-};
-
-std::function<bool(const WholeModel&, std::string*)> ColoursCheck(std::vector<Expected> expected) {
-    return [expected](const WholeModel& after, std::string* why) {
-        for (size_t i = 0; i < expected.size(); ++i) {
-            const Geometry& g = *expected[i].geometry;
-            if (!ColoursReadBack(after, i, expected[i].day ? g.prelitColors : nullptr,
-                                 g.nightColors, g.vertexCount)) {
-                *why = "the written model would not read back with the new colours of geometry " +
-                       std::to_string(i);
-                return false;
-            }
-        }
+// Replaces the file at `path` with the runs, as WriteFileAtomically does
+// with one block (whether an output may be replaced is settled before).
+bool WriteRuns(const std::string& path, const FileRuns& runs, std::string* why) {
+    platform::FileFailure failure;
+    if (platform::WriteWholeFile(path.c_str(), runs.Segments().data(), runs.Segments().size(),
+                                 platform::WriteMode::kReplace, &failure))
         return true;
-    };
+    if (failure.problem == platform::FileProblem::kMissing)
+        *why = "cannot write " + path + ": no such folder";
+    else
+        *why = "cannot write " + path + ": " + platform::DescribeFileFailure(failure);
+    return false;
 }
 
-FileOutcome Failed(const std::string& reason) {
-    FileOutcome outcome;
-    outcome.reason = reason;
-    return outcome;
-}
-
-// Builds the changed model, the classic way or from `whole`, and writes it
-// where `target` sends the model at `path` once each geometry reads back with
-// its new colours.
-FileOutcome WriteColoured(bool classicWay, ClassicModel& classic, WholeModel& whole,
-                          const WriteTarget& target, const std::string& path,
-                          std::vector<Expected> expected) {
-    std::vector<uint8_t> bytes;
-    std::string why;
-    const bool built = classicWay ? BuildClassic(classic.model, &bytes, &why)
-                                  : WriteModelWithGeometries(whole, &bytes, &why);
-    if (!built || !WriteModelReadBack(TargetPath(target, path), bytes.data(), bytes.size(), whole,
-                                      ColoursCheck(std::move(expected)), &why))
-        return Failed(why);
-    FileOutcome outcome;
-    outcome.ok = true;
-    return outcome;
+// Lays out the changed model, walks the layout as a reader would, and
+// writes it where `target` sends the model at `path`.
+void WriteColoured(const WholeModel& model, const WriteTarget& target, const std::string& path,
+                   const std::vector<ExpectedColours>& expected, FileOutcome* outcome) {
+    FileRuns runs;
+    outcome->ok = LayOutModelWithGeometries(model, &runs, &outcome->reason) &&
+                  LaidOutModelReadsBack(model, runs, expected, &outcome->reason) &&
+                  WriteRuns(TargetPath(target, path), runs, &outcome->reason);
+    if (outcome->ok)
+        outcome->reason.clear();
 }
 
 // Runs `job` on every input whose output may be written.
@@ -226,86 +163,73 @@ CLI::Validator ColourValidator() {
 }  // namespace
 
 FileOutcome PaintModelFile(const PaintRequest& request, const std::string& path) {
-    ClassicModel classic;
-    WholeModel whole;
-    std::string why;
-    const Road road = ChooseRoad(path, classic, whole, &why);
-    if (road == Road::kRefused)
-        return Failed(why);
-    std::vector<Expected> expected;
-    if (road == Road::kClassic) {
-        Geometry* geometry = classic.model.FirstGeometry();
-        if (!geometry->SetUniformColors(request.day, request.night))
-            return Failed("out of memory");
-        expected.push_back({geometry, true});
-    } else {
-        for (GeometryEntry& entry : whole.geometries) {
-            if (!entry.geometry.SetUniformColors(request.day, request.night))
-                return Failed("out of memory");
-            expected.push_back({&entry.geometry, true});
+    FileOutcome outcome;
+    WholeModel model;
+    if (!LoadColourModel(path, &model, &outcome.messages, &outcome.reason))
+        return outcome;
+    std::vector<ExpectedColours> expected;
+    expected.reserve(model.geometries.size());
+    for (GeometryEntry& entry : model.geometries) {
+        Geometry& geometry = *entry.geometry;
+        if (!geometry.SetUniformColors(request.day, request.night)) {
+            outcome.reason = "out of memory";
+            return outcome;
         }
+        expected.push_back({geometry.prelitColors, geometry.nightColors});
     }
-    return WriteColoured(road == Road::kClassic, classic, whole, request.target, path,
-                         std::move(expected));
+    WriteColoured(model, request.target, path, expected, &outcome);
+    return outcome;
+}
+
+// Why the night model's geometries cannot give `model`'s theirs, or nothing.
+std::string NightMismatch(const WholeModel& model, const WholeModel& night) {
+    const size_t count = model.geometries.size();
+    if (count != night.geometries.size())
+        return "the model holds " + std::to_string(count) + " geometries and the night model " +
+               std::to_string(night.geometries.size());
+    for (size_t i = 0; i < count; ++i) {
+        const Geometry& target = *model.geometries[i].geometry;
+        const Geometry& source = *night.geometries[i].geometry;
+        const std::string which = "geometry " + std::to_string(i);
+        if (target.vertexCount != source.vertexCount)
+            return count == 1
+                       ? "the model has " + std::to_string(target.vertexCount) +
+                             " vertices and the night model " + std::to_string(source.vertexCount)
+                       : which + " has " + std::to_string(target.vertexCount) +
+                             " vertices and the night model's " +
+                             std::to_string(source.vertexCount);
+        if (!source.hasPrelit || source.prelitColors == nullptr)
+            return count == 1 ? "the night model has no day colours"
+                              : which + " of the night model has no day colours";
+    }
+    return std::string();
 }
 
 FileOutcome ImportNightFile(const NightRequest& request, const std::string& path) {
-    ClassicModel classic;
-    WholeModel whole;
-    ClassicModel nightClassic;
+    FileOutcome outcome;
+    WholeModel model;
     WholeModel night;
-    std::string why;
-    const Road road = ChooseRoad(path, classic, whole, &why);
-    if (road == Road::kRefused)
-        return Failed(why);
-    const Road nightRoad = ChooseRoad(request.from, nightClassic, night, &why);
-    if (nightRoad == Road::kRefused)
-        return Failed("the night model: " + why);
-
-    const bool classicWay = road == Road::kClassic && nightRoad == Road::kClassic;
-    std::vector<Expected> expected;
-    if (classicWay) {
-        Geometry* target = classic.model.FirstGeometry();
-        const Geometry* source = nightClassic.model.FirstGeometry();
-        if (target->vertexCount != source->vertexCount)
-            return Failed("the model has " + std::to_string(target->vertexCount) +
-                          " vertices and the night model " + std::to_string(source->vertexCount));
-        if (!target->ImportNightColors(*source))
-            return Failed(source->hasPrelit ? "out of memory"
-                                            : "the night model has no day colours");
-        expected.push_back({target, false});
-    } else {
-        // Either model may have gone the classic way alone; both are read
-        // whole, so the pairs come from the whole readings.
-        for (WholeModel* m : {&whole, &night}) {
-            if (m->geometries.empty() || std::any_of(m->geometries.begin(), m->geometries.end(),
-                                                     [](const GeometryEntry& e) { return !e.ok; }))
-                return Failed(std::string(m == &whole ? "the model" : "the night model") +
-                              ": a geometry cannot be read");
-        }
-        if (whole.geometries.size() != night.geometries.size())
-            return Failed("the model holds " + std::to_string(whole.geometries.size()) +
-                          " geometries and the night model " +
-                          std::to_string(night.geometries.size()));
-        for (size_t i = 0; i < whole.geometries.size(); ++i) {
-            Geometry& target = whole.geometries[i].geometry;
-            const Geometry& source = night.geometries[i].geometry;
-            const std::string which = "geometry " + std::to_string(i);
-            if (target.vertexCount != source.vertexCount)
-                return Failed(which + " has " + std::to_string(target.vertexCount) +
-                              " vertices and the night model's " +
-                              std::to_string(source.vertexCount));
-            if (!source.hasPrelit)
-                return Failed(which + " of the night model has no day colours");
-        }
-        for (size_t i = 0; i < whole.geometries.size(); ++i) {
-            Geometry& target = whole.geometries[i].geometry;
-            if (!target.ImportNightColors(night.geometries[i].geometry))
-                return Failed("out of memory");
-            expected.push_back({&target, false});
-        }
+    if (!LoadColourModel(path, &model, &outcome.messages, &outcome.reason))
+        return outcome;
+    if (!LoadColourModel(request.from, &night, &outcome.messages, &outcome.reason)) {
+        outcome.reason = "the night model: " + outcome.reason;
+        return outcome;
     }
-    return WriteColoured(classicWay, classic, whole, request.target, path, std::move(expected));
+    outcome.reason = NightMismatch(model, night);
+    if (!outcome.reason.empty())
+        return outcome;
+    std::vector<ExpectedColours> expected;
+    expected.reserve(model.geometries.size());
+    for (size_t i = 0; i < model.geometries.size(); ++i) {
+        const Geometry& source = *night.geometries[i].geometry;
+        if (!model.geometries[i].geometry->ImportNightColors(source)) {
+            outcome.reason = "out of memory";
+            return outcome;
+        }
+        expected.push_back({nullptr, source.prelitColors});
+    }
+    WriteColoured(model, request.target, path, expected, &outcome);
+    return outcome;
 }
 
 void AddPaintCommand(CLI::App& app, CommandContext& context) {

@@ -335,7 +335,7 @@ bool GeometryReadsBack(const Geometry& g, const ExpectedColours& expected, RunCu
         }
         runs.Skip(length);
     }
-    if (g.extensionChunk != nullptr || expected.night != nullptr) {
+    if (g.extensionChunk != nullptr || g.nightColors != nullptr) {
         if (!runs.Header(&type, &length) || type != kTypeExtension ||
             end - runs.position != length) {
             *why = "its Extension would not read back";
@@ -401,7 +401,12 @@ void FileRuns::Small(const void* bytes, uint32_t n) {
     if (n == 0)
         return;
     if (n > kBlockBytes) {
-        Large(bytes, n);
+        const uint8_t* from = static_cast<const uint8_t*>(bytes);
+        for (uint32_t done = 0; done < n;) {
+            const uint32_t piece = n - done < kBlockBytes ? n - done : kBlockBytes;
+            Small(from + done, piece);
+            done += piece;
+        }
         return;
     }
     if (n > kBlockBytes - blockUsed_) {
