@@ -66,6 +66,7 @@ FileOutcome AttachModelFile(const AttachRequest& request, const std::string& pat
     WholeModel model;
     if (!LoadClumpModel(path, &model, &outcome.reason))
         return outcome;
+    outcome.messages += WarningLines(model, path);
     const ChunkPlace* existing = FirstCollisionEntry(model);
     if (existing != nullptr && !request.replace) {
         outcome.reason = "the model already has a collision (entry " + Hex(existing->type) +

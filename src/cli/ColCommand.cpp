@@ -23,14 +23,15 @@ struct ColCommandRequest {
 };
 
 // One model file to standard COL3 bytes, for the caller to Release. False
-// with `why` set.
+// with `why` set. The model's warnings are added to `messages`.
 bool MakeColOfFile(const std::string& path, const ColRequest& request, ByteBuffer* out,
-                   std::string* why, std::vector<std::string>* notes) {
+                   std::string* why, std::vector<std::string>* notes, std::string* messages) {
     WholeModel model;
     if (model.Load(path.c_str()) < 0) {
         *why = ReadFailureReason(path);
         return false;
     }
+    *messages += WarningLines(model, path);
     return GenerateColBytes(model, request, ModelNameOf(path), out, why, notes);
 }
 
@@ -86,10 +87,12 @@ int RunCol(const ColCommandRequest& command) {
         }
         OwnedImage image;
         std::vector<std::string> notes;
-        if (!MakeColOfFile(path, request, &image.bytes, &outcome.reason, &notes))
-            return outcome;
+        const bool made =
+            MakeColOfFile(path, request, &image.bytes, &outcome.reason, &notes, &outcome.messages);
         for (const std::string& note : notes)
             outcome.messages += "[info] " + path + ": " + note + "\n";
+        if (!made)
+            return outcome;
         if (toArchive) {
             std::swap(entries[index].bytes, image.bytes);  // the entry takes it over
         } else if ((!command.outDir.empty() &&

@@ -46,8 +46,15 @@ struct InfoRequest {
     bool json = false;  // one JSON document per model (JSON Lines)
 };
 // The report on one model for standard output. Fails when the file cannot be
-// read, or when it holds problems (the report, with them, is still given).
+// read, or when it holds problems (the report, with them, is still given);
+// warnings do not fail it.
 FileOutcome DescribeModelFile(const InfoRequest& request, const std::string& path);
+// The report itself: aligned text, or one JSON document and its line break
+// (docs/info-json.md). Its size grows with the file's, by a small factor.
+std::string ModelReport(const WholeModel& model, const std::string& path, bool json);
+// The model's warnings for standard error, "[warning] FILE: STEP: MESSAGE" a
+// line, and a line counting those not kept in words; empty without warnings.
+std::string WarningLines(const WholeModel& model, const std::string& path);
 
 struct AttachRequest {
     InputOptions inputs;
