@@ -103,21 +103,16 @@ void CheckViewsLieInInput(const Geometry& g, const uint8_t* data, size_t size) {
     });
 }
 
-// The info reports, text and JSON, of the file holding the input.
-// The reports are made from the file the command reads, until the report
-// can be made from a model already read (then the viewed model goes in).
-void CheckReports() {
+// The info reports, text and JSON, of the model read from the input.
+void CheckReports(const WholeModel& model) {
     for (bool json : {false, true}) {
-        brennix::cli::InfoRequest request;
-        request.json = json;
-        const brennix::cli::FileOutcome outcome =
-            brennix::cli::DescribeModelFile(request, gInputPath);
-        if (!json || outcome.out.empty())
+        const std::string out = brennix::cli::ModelReport(model, gInputPath, json);
+        FUZZ_CHECK(!out.empty() && out.back() == '\n');
+        if (!json)
             continue;
         // One document on one line.
-        FUZZ_CHECK(!outcome.out.empty() && outcome.out.back() == '\n');
-        FUZZ_CHECK(outcome.out.find('\n') == outcome.out.size() - 1);
-        const nlohmann::json document = nlohmann::json::parse(outcome.out, nullptr, false);
+        FUZZ_CHECK(out.find('\n') == out.size() - 1);
+        const nlohmann::json document = nlohmann::json::parse(out, nullptr, false);
         FUZZ_CHECK(document.is_object());
     }
 }
@@ -275,7 +270,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (g != nullptr)
             CheckViewsLieInInput(*g, data, size);
     }
-    CheckReports();
+    CheckReports(model);
     CheckCollision(model);
     CheckAttach(model);
     CheckPaintCommand();
