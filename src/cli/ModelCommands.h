@@ -4,8 +4,10 @@
 // Each per-file function takes a plain request record and a model's path and
 // returns its FileOutcome; it prints nothing and touches nothing shared, so
 // it runs on any worker and can be called directly (from a benchmark, say).
-// A function that writes reads every input whole first, builds the new file
-// in memory, reads it back, and only then replaces the output atomically.
+// A function that writes reads every input whole first, lays out the new file
+// (in memory, or for paint and night as runs of the bytes read and the new
+// arrays), checks that it reads back, and only then replaces the output
+// atomically.
 #pragma once
 
 #include <CLI/CLI.hpp>
