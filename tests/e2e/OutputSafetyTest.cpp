@@ -39,7 +39,9 @@ protected:
         Put(at + "m.dff", holding);
         Put(at + "c.col", MakeCol3File());
         Put(at + "models/a/x.dff", MakeCanonicalModel());
-        Put(at + "models/b/x.dff", MakeHouseModel());
+        ClumpSpec house = MakeHouseModel();
+        house.ExtensionEntries() = {CollisionEntry(MakeCol3File())};
+        Put(at + "models/b/x.dff", house);
         Put(at + "models/top.dff", MakeCanonicalModel());
         Put(at + "file.txt", kHandMade);
         fs::create_hard_link(dir_ / root / "m.dff", dir_ / root / "hard.dff");
@@ -126,12 +128,12 @@ TEST_F(OutputSafetyTest, ReplacesOnlyWhatItMayAndWritesEachFileOnce) {
          {},
          {"file.txt"},
          {}},
-        {{"extract", "-r", "--out-dir", "cols", "."},
+        {{"extract", "-r", "--out-dir", "cols", "models", "m.dff"},
          1,
-         "[info] 6 files: 2 written, 4 failed\n",
-         {"cols/m.col", "cols/hard.col"},
+         "[info] 4 files: 2 written, 2 failed\n",
+         {"cols/b/x.col", "cols/m.col"},
          {},
-         {"m.col"}},
+         {"m.col", "cols/x.col"}},
         {{"extract", "-o", "house.col", "m.dff"},
          1,
          "house.col exists; --force replaces it",
