@@ -8,6 +8,7 @@
 // DIR/in holds the inputs, DIR/expected the reference outputs. The command
 // checks of .ci/windows take their references from the native program
 // instead, run on the same inputs.
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -71,6 +72,82 @@ ClumpSpec TwoPartModel() {
                        MakeBoxModel({-0.45f, -0.2f, 0.0f}, {0.45f, 0.2f, 1.7f}).FirstGeometry()};
     list.geometries[1].materials = {MakeMaterial("door_panel")};
     return MakeMultiAtomicModel(frames, list);
+}
+
+// A terrain of kTerrainCells x kTerrainCells squares, two triangles each,
+// over 120 x 120 units: a flat plain, a rounded hill and a ridge whose slopes
+// are inexact floats. `col` simplifies its collision a long way, and the
+// choices it makes on the curved parts depend on every rounding of the
+// simplifier's arithmetic.
+constexpr int kTerrainCells = 80;
+
+ClumpSpec TerrainModel() {
+    const int n = kTerrainCells + 1;
+    std::vector<Vec3> positions;
+    positions.reserve(static_cast<size_t>(n) * n);
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            const double x = -60.0 + 120.0 * i / kTerrainCells;
+            const double y = -60.0 + 120.0 * j / kTerrainCells;
+            const double hill =
+                9.0 * std::exp(-((x - 20.0) * (x - 20.0) + (y + 15.0) * (y + 15.0)) / 300.0);
+            const double ridge =
+                x < -10.0 ? 0.0 : 2.5 * std::sin((x + 10.0) * 0.21) * std::cos(y * 0.07);
+            positions.push_back({static_cast<float>(x), static_cast<float>(y),
+                                 static_cast<float>(hill + std::fabs(ridge))});
+        }
+    }
+    std::vector<Triangle> triangles;
+    for (int j = 0; j < kTerrainCells; ++j) {
+        for (int i = 0; i < kTerrainCells; ++i) {
+            const auto v = [n](int a, int b) { return static_cast<uint16_t>(b * n + a); };
+            triangles.push_back({v(i, j), v(i + 1, j), 0, v(i + 1, j + 1)});
+            triangles.push_back({v(i, j), v(i + 1, j + 1), 0, v(i, j + 1)});
+        }
+    }
+    return MakeModelWithPositions(positions, triangles);
+}
+
+// A box of 14 x 9 x 5 units whose every side is a grid of kBoxCells x
+// kBoxCells squares, each side with vertices of its own (the edges meet once
+// `col` welds them): flat sides that simplify to a few triangles each.
+constexpr int kBoxCells = 24;
+
+ClumpSpec FinelyTessellatedBox() {
+    const float size[3] = {14.0f, 9.0f, 5.0f};
+    const int n = kBoxCells + 1;
+    std::vector<Vec3> positions;
+    std::vector<Triangle> triangles;
+    for (int axis = 0; axis < 3; ++axis) {
+        for (int side = 0; side < 2; ++side) {
+            const int u = (axis + 1) % 3;
+            const int w = (axis + 2) % 3;
+            const auto base = static_cast<uint16_t>(positions.size());
+            for (int j = 0; j < n; ++j) {
+                for (int i = 0; i < n; ++i) {
+                    float p[3];
+                    p[axis] = side == 0 ? -size[axis] / 2 : size[axis] / 2;
+                    p[u] = size[u] * (static_cast<float>(i) / kBoxCells - 0.5f);
+                    p[w] = size[w] * (static_cast<float>(j) / kBoxCells - 0.5f);
+                    positions.push_back({p[0], p[1], p[2]});
+                }
+            }
+            const auto v = [&](int a, int b) { return static_cast<uint16_t>(base + b * n + a); };
+            for (int j = 0; j < kBoxCells; ++j) {
+                for (int i = 0; i < kBoxCells; ++i) {
+                    // Outward winding on both sides of each axis.
+                    if (side == 1) {
+                        triangles.push_back({v(i, j), v(i + 1, j), 0, v(i + 1, j + 1)});
+                        triangles.push_back({v(i, j), v(i + 1, j + 1), 0, v(i, j + 1)});
+                    } else {
+                        triangles.push_back({v(i, j), v(i + 1, j + 1), 0, v(i + 1, j)});
+                        triangles.push_back({v(i, j), v(i, j + 1), 0, v(i + 1, j + 1)});
+                    }
+                }
+            }
+        }
+    }
+    return MakeModelWithPositions(positions, triangles);
 }
 
 // The vehicles' collision id, beside the classic kEntryCollision.
@@ -160,6 +237,8 @@ int main(int argc, char** argv) {
         Put(in / "nan.dff", BuildModel(nanModel)) && Put(in / "small.col", MakeCol3File()) &&
         Put(in / "parts.dff", BuildModel(parts)) &&
         Put(in / "partscol.dff", BuildModel(partsWithCollision)) &&
+        Put(in / "terrain.dff", BuildModel(TerrainModel())) &&
+        Put(in / "finebox.dff", BuildModel(FinelyTessellatedBox())) &&
         Put(in / "garbage.dff", Bytes{'n', 'o', 't', ' ', 'a', ' ', 'm', 'o', 'd', 'e', 'l'});
     if (!written)
         return 1;
