@@ -1,6 +1,7 @@
 #include "col/ColGenerate.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <limits>
 #include <new>
 
+#include "col/Simplify.h"
 #include "dff/Triangles.h"
 #include "stream/Endian.h"
 
@@ -118,25 +120,24 @@ private:
     size_t capacity_ = 0;
 };
 
-// Maps quantised positions (48-bit keys) to merged vertex indices below
-// kMaxColVertices: open addressing over a power-of-two table of 2-byte
-// slots, kept at most half full. A slot holds the index only; the key is that
-// of the merged vertex it names. All ones, which would be index 65535, marks
-// an empty slot.
+// Maps quantised positions (48-bit keys) to merged vertex indices: open
+// addressing over a power-of-two table of 4-byte slots, kept at most half
+// full. A slot holds the index only; the key is that of the merged vertex it
+// names. All ones marks an empty slot.
 class WeldTable {
 public:
     explicit WeldTable(const BlockList<ColVertex>& vertices) : vertices_(vertices) {}
 
     void Reserve(size_t entries) {
         size_t wanted = 1024;
-        while (wanted < 2 * entries && wanted < 2 * (size_t{kMaxColVertices} + 1))
+        while (wanted < 2 * entries && wanted < (size_t{1} << 30))
             wanted *= 2;
         if (wanted > slots_.size())
             Rehash(wanted);
     }
 
     // The index stored for `key`, or -1.
-    int32_t Find(uint64_t key) const {
+    int64_t Find(uint64_t key) const {
         if (slots_.empty())
             return -1;
         const size_t mask = slots_.size() - 1;
@@ -147,9 +148,9 @@ public:
         return -1;
     }
 
-    // Stores merged vertex `index` (below 65535, already in the vertex list)
-    // whose key is not in the table yet.
-    void Add(uint16_t index) {
+    // Stores merged vertex `index` (already in the vertex list) whose key is
+    // not in the table yet.
+    void Add(uint32_t index) {
         if ((size_ + 1) * 2 > slots_.size())
             Rehash(slots_.empty() ? 1024 : slots_.size() * 2);
         Put(index);
@@ -157,13 +158,13 @@ public:
     }
 
 private:
-    static constexpr uint16_t kEmpty = 0xFFFF;
+    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
 
     static size_t Hash(uint64_t key) {
         return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20);
     }
 
-    void Put(uint16_t index) {
+    void Put(uint32_t index) {
         const size_t mask = slots_.size() - 1;
         size_t i = Hash(VertexKey(vertices_[index])) & mask;
         while (slots_[i] != kEmpty)
@@ -172,17 +173,23 @@ private:
     }
 
     void Rehash(size_t slotCount) {
-        std::vector<uint16_t> old(slotCount, kEmpty);
+        std::vector<uint32_t> old(slotCount, kEmpty);
         old.swap(slots_);
-        for (uint16_t slot : old) {
+        for (uint32_t slot : old) {
             if (slot != kEmpty)
                 Put(slot);
         }
     }
 
     const BlockList<ColVertex>& vertices_;
-    std::vector<uint16_t> slots_;
+    std::vector<uint32_t> slots_;
     size_t size_ = 0;
+};
+
+// A face before it is written: indices into every merged vertex.
+struct WideFace {
+    uint32_t a, b, c;
+    uint8_t surface;
 };
 
 struct Bounds {
@@ -240,12 +247,32 @@ struct AtomicPoints {
     }
 };
 
+// The triangles of one atomic: its list as stored, or those of its Bin Mesh
+// when the list names a missing vertex.
+struct AtomicTriangles {
+    const uint8_t* list = nullptr;  // 8 bytes a triangle: first, second, material, third
+    std::vector<MeshTriangle> fromMesh;
+    uint32_t count = 0;
+
+    MeshTriangle operator[](uint32_t t) const {
+        if (list == nullptr)
+            return fromMesh[t];
+        const uint8_t* record = list + 8 * static_cast<size_t>(t);
+        return {LoadU16(record), LoadU16(record + 2), LoadU16(record + 6), LoadU16(record + 4)};
+    }
+};
+
 // Works through one request; every failure is a reason in words.
 class Generator {
 public:
     Generator(const WholeModel& model, const ColRequest& request, ColModel* col,
-              std::vector<std::string>* notes)
-        : model_(model), request_(request), col_(col), notes_(notes), weld_(vertices_) {}
+              std::vector<std::string>* notes, ColStats* stats)
+        : model_(model),
+          request_(request),
+          col_(col),
+          notes_(notes),
+          stats_(stats),
+          weld_(vertices_) {}
 
     bool Run(std::string* why);
 
@@ -257,8 +284,14 @@ private:
     bool Skipped(size_t atomicIndex) const;
     std::vector<uint8_t> SurfacesOf(const Geometry& geometry) const;
     bool Place(size_t ordinal, AtomicPoints* points, std::string* why);
+    bool TrianglesOf(size_t ordinal, AtomicTriangles* triangles, std::string* why);
+    bool MarkUsed(size_t ordinal, const AtomicPoints& points, const AtomicTriangles& triangles,
+                  std::string* why);
     bool CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std::string* why);
-    bool AddTriangles(size_t ordinal, const AtomicPoints& points, std::string* why);
+    bool AddFaces(size_t ordinal, const AtomicPoints& points, const AtomicTriangles& triangles,
+                  std::string* why);
+    void DropRepeats();
+    bool Lighten(std::string* why);
     bool FinishMesh(std::string* why);
     void MakeFaceGroups();
     bool Store(std::string* why);
@@ -267,19 +300,28 @@ private:
     const ColRequest& request_;
     ColModel* col_;
     std::vector<std::string>* notes_;
+    ColStats* stats_;
     bool mesh_ = false;
 
     std::vector<size_t> chosen_;  // atomic indices, in file order
+    // Per chosen atomic, the vertices its triangles use; empty when every
+    // vertex counts (an atomic without triangles outside mesh mode, or no
+    // merging).
+    std::vector<std::vector<bool>> used_;
     Bounds bounds_;
 
-    BlockList<ColVertex> vertices_;
+    BlockList<ColVertex> vertices_;     // every merged vertex
     std::vector<uint64_t> vertexRank_;  // welded: earliest (atomic, vertex) seen
+    std::vector<WideFace> wide_;        // the faces, before any is dropped
+    BlockList<ColVertex> written_;      // the vertices the faces use, as written
     BlockList<ColFace> faces_;
     std::vector<ColFaceGroup> groups_;
     WeldTable weld_;
     float centre_[3] = {0, 0, 0};
     double radiusSquared_ = 0;
     uint64_t triangleTotal_ = 0;  // triangles of the chosen atomics
+    double distance_ = 0;         // largest measured between model and collision
+    bool beyondBound_ = false;
 };
 
 std::string Generator::Label(size_t atomicIndex) const {
@@ -390,11 +432,80 @@ bool Generator::Place(size_t ordinal, AtomicPoints* points, std::string* why) {
     return false;
 }
 
+bool Generator::TrianglesOf(size_t ordinal, AtomicTriangles* triangles, std::string* why) {
+    const size_t index = chosen_[ordinal];
+    const Geometry& geometry = GeometryOfChosen(ordinal);
+    triangles->list = nullptr;
+    triangles->fromMesh.clear();
+    triangles->count =
+        geometry.triangleCount > 0 ? static_cast<uint32_t>(geometry.triangleCount) : 0;
+    if (triangles->count == 0)
+        return true;
+    if (geometry.triangles == nullptr) {
+        *why = Label(index) + ": its triangles could not be read";
+        return false;
+    }
+    triangles->list = geometry.triangles;
+    // A triangle list that names a missing vertex gives way to a sound Bin
+    // Mesh, which is what other readers draw.
+    const TriangleCheck check = CheckTriangles(geometry);
+    if (check.source == TriangleSource::kList)
+        return true;
+    std::string fault = Label(index) + ": triangle " + std::to_string(check.badTriangle) +
+                        " names vertex " + std::to_string(check.badVertex) +
+                        ", not below the vertex count " + std::to_string(geometry.vertexCount);
+    if (check.source == TriangleSource::kBroken) {
+        *why = fault + (check.hasBinMesh ? ", and its Bin Mesh names vertex " +
+                                               std::to_string(check.badMeshVertex) + " too"
+                                         : ", and it has no Bin Mesh to take the triangles from");
+        return false;
+    }
+    if (!BinMeshTriangles(geometry, &triangles->fromMesh)) {
+        *why = "out of memory";
+        return false;
+    }
+    triangles->list = nullptr;
+    triangles->count =
+        static_cast<uint32_t>(std::min<size_t>(triangles->fromMesh.size(), UINT32_MAX));
+    Note(fault + "; the " + std::to_string(triangles->count) +
+         " triangles of its Bin Mesh are taken instead");
+    return true;
+}
+
+// Vertices that no triangle uses are no part of the collision: they neither
+// widen the bounds nor are checked against the range. Models carry garbage
+// there that the game never draws.
+bool Generator::MarkUsed(size_t ordinal, const AtomicPoints& points,
+                         const AtomicTriangles& triangles, std::string* why) {
+    std::vector<bool>& used = used_[ordinal];
+    used.clear();
+    if (!request_.weld || (triangles.count == 0 && !mesh_))
+        return true;
+    used.assign(points.count, false);
+    for (uint32_t t = 0; t < triangles.count; ++t) {
+        const MeshTriangle triangle = triangles[t];
+        for (uint32_t corner : {triangle.a, triangle.b, triangle.c}) {
+            if (corner >= points.count) {
+                // The placed vertices are fewer than the geometry declares.
+                *why = Label(chosen_[ordinal]) + ": triangle " + std::to_string(t) +
+                       " names vertex " + std::to_string(corner) + ", not below the vertex count " +
+                       std::to_string(points.count);
+                return false;
+            }
+            used[corner] = true;
+        }
+    }
+    return true;
+}
+
 bool Generator::CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std::string* why) {
     // A stored infinity turns every placed axis into a NaN, so the stored
     // value is named when it is the cause.
     const Geometry& geometry = GeometryOfChosen(ordinal);
+    const std::vector<bool>& used = used_[ordinal];
     for (size_t i = 0; i < points.count; ++i) {
+        if (!used.empty() && !used[i])
+            continue;
         const Point3 point = points[i];
         const float p[3] = {point.x, point.y, point.z};
         float stored[3];
@@ -432,38 +543,10 @@ bool Generator::CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std
     return true;
 }
 
-bool Generator::AddTriangles(size_t ordinal, const AtomicPoints& points, std::string* why) {
+bool Generator::AddFaces(size_t ordinal, const AtomicPoints& points,
+                         const AtomicTriangles& triangles, std::string* why) {
     const size_t index = chosen_[ordinal];
     const Geometry& geometry = GeometryOfChosen(ordinal);
-    uint32_t triangleCount =
-        geometry.triangleCount > 0 ? static_cast<uint32_t>(geometry.triangleCount) : 0;
-    if (triangleCount > 0 && geometry.triangles == nullptr) {
-        *why = Label(index) + ": its triangles could not be read";
-        return false;
-    }
-    // A triangle list that names a missing vertex gives way to a sound Bin
-    // Mesh, which is what other readers draw.
-    const TriangleCheck check = CheckTriangles(geometry);
-    std::vector<MeshTriangle> fromMesh;
-    if (check.source != TriangleSource::kList) {
-        std::string fault = Label(index) + ": triangle " + std::to_string(check.badTriangle) +
-                            " names vertex " + std::to_string(check.badVertex) +
-                            ", not below the vertex count " + std::to_string(geometry.vertexCount);
-        if (check.source == TriangleSource::kBroken) {
-            *why =
-                fault + (check.hasBinMesh ? ", and its Bin Mesh names vertex " +
-                                                std::to_string(check.badMeshVertex) + " too"
-                                          : ", and it has no Bin Mesh to take the triangles from");
-            return false;
-        }
-        if (!BinMeshTriangles(geometry, &fromMesh)) {
-            *why = "out of memory";
-            return false;
-        }
-        triangleCount = static_cast<uint32_t>(std::min<size_t>(fromMesh.size(), UINT32_MAX));
-        Note(fault + "; the " + std::to_string(triangleCount) +
-             " triangles of its Bin Mesh are taken instead");
-    }
     // Quantised again where needed rather than kept for every vertex: a
     // model may hold many more vertices than its faces use.
     const size_t vertexCount = points.count;
@@ -477,7 +560,7 @@ bool Generator::AddTriangles(size_t ordinal, const AtomicPoints& points, std::st
                    " vertices; a COL3 file holds at most that many";
             return false;
         }
-        if (triangleCount > kMaxColFaces - faces_.size()) {
+        if (triangles.count > kMaxColFaces - wide_.size()) {
             *why = "more than " + std::to_string(kMaxColFaces) +
                    " faces; a COL3 file holds at most that many";
             return false;
@@ -490,114 +573,231 @@ bool Generator::AddTriangles(size_t ordinal, const AtomicPoints& points, std::st
 
     // Welded: local vertex -> merged vertex, looked up the first time a kept
     // face uses it, so only vertices of kept faces are written.
-    // 0xFFFF (never a merged index) marks a vertex not looked up yet.
-    constexpr uint16_t kUnmerged = 0xFFFF;
-    std::vector<uint16_t> merged(weld ? vertexCount : 0, kUnmerged);
-    auto merge = [&](uint32_t local, uint16_t* out) {
+    constexpr uint32_t kUnmerged = 0xFFFFFFFFu;
+    std::vector<uint32_t> merged(weld ? vertexCount : 0, kUnmerged);
+    auto merge = [&](uint32_t local) {
         if (merged[local] == kUnmerged) {
             const ColVertex vertex = quantised(local);
             const uint64_t key = VertexKey(vertex);
             const uint64_t rank = (static_cast<uint64_t>(ordinal) << 32) | local;
-            int32_t found = weld_.Find(key);
+            int64_t found = weld_.Find(key);
             if (found < 0) {
-                if (vertices_.size() >= kMaxColVertices)
-                    return false;
-                found = static_cast<int32_t>(vertices_.size());
+                if (vertices_.size() >= UINT32_MAX - 1)
+                    throw std::bad_alloc();
+                found = static_cast<int64_t>(vertices_.size());
                 vertices_.push_back(vertex);
                 vertexRank_.push_back(rank);
-                weld_.Add(static_cast<uint16_t>(found));
+                weld_.Add(static_cast<uint32_t>(found));
             } else {
-                vertexRank_[found] = std::min(vertexRank_[found], rank);
+                vertexRank_[static_cast<size_t>(found)] =
+                    std::min(vertexRank_[static_cast<size_t>(found)], rank);
             }
-            merged[local] = static_cast<uint16_t>(found);
+            merged[local] = static_cast<uint32_t>(found);
         }
-        *out = merged[local];
-        return true;
+        return merged[local];
     };
 
-    for (uint32_t t = 0; t < triangleCount; ++t) {
-        uint32_t first, second, third, material;
-        if (fromMesh.empty()) {
-            const uint8_t* record = geometry.triangles + 8 * static_cast<size_t>(t);
-            first = LoadU16(record);
-            second = LoadU16(record + 2);
-            material = LoadU16(record + 4);
-            third = LoadU16(record + 6);
-        } else {
-            first = fromMesh[t].a;
-            second = fromMesh[t].b;
-            third = fromMesh[t].c;
-            material = fromMesh[t].material;
-        }
-        for (uint32_t corner : {first, second, third}) {
+    for (uint32_t t = 0; t < triangles.count; ++t) {
+        const MeshTriangle triangle = triangles[t];
+        for (uint32_t corner : {triangle.a, triangle.b, triangle.c}) {
             if (corner >= vertexCount) {
-                // The placed vertices are fewer than the geometry declares.
                 *why = Label(index) + ": triangle " + std::to_string(t) + " names vertex " +
                        std::to_string(corner) + ", not below the vertex count " +
                        std::to_string(vertexCount);
                 return false;
             }
         }
-        const uint8_t surface = material < surfaces.size() ? surfaces[material] : request_.surface;
+        const uint8_t surface =
+            triangle.material < surfaces.size() ? surfaces[triangle.material] : request_.surface;
         if (!weld) {
             // Kept as they are, a triangle of repeated vertices included.
-            faces_.push_back({static_cast<uint16_t>(base + third),
-                              static_cast<uint16_t>(base + first),
-                              static_cast<uint16_t>(base + second), surface, 255});
+            wide_.push_back({base + triangle.c, base + triangle.a, base + triangle.b, surface});
             continue;
         }
-        const uint64_t a = VertexKey(quantised(third)), b = VertexKey(quantised(first)),
-                       c = VertexKey(quantised(second));
+        const uint64_t a = VertexKey(quantised(triangle.c)), b = VertexKey(quantised(triangle.a)),
+                       c = VertexKey(quantised(triangle.b));
         if (a == b || b == c || a == c)
             continue;  // collapsed to a line or a point
-        if (faces_.size() >= kMaxColFaces) {
-            *why = "more than " + std::to_string(kMaxColFaces) +
-                   " faces after merging; a COL3 file holds at most that many";
-            return false;
-        }
-        ColFace face = {0, 0, 0, surface, 255};
-        if (!merge(third, &face.a) || !merge(first, &face.b) || !merge(second, &face.c)) {
-            *why = "more than " + std::to_string(kMaxColVertices) +
-                   " vertices after merging; a COL3 file holds at most that many";
-            return false;
-        }
-        faces_.push_back(face);
+        wide_.push_back({merge(triangle.c), merge(triangle.a), merge(triangle.b), surface});
     }
-    triangleTotal_ += triangleCount;
+    triangleTotal_ += triangles.count;
     return true;
 }
 
-// Puts the merged vertices in the order of their first appearance in the
-// atomics' vertex lists, which for one atomic without repeated points is the
-// geometry's own order.
+// Drops every face that repeats an earlier one: the same three corners, in
+// either turn.
+void Generator::DropRepeats() {
+    auto corners = [this](uint32_t f) {
+        std::array<uint32_t, 3> v = {wide_[f].a, wide_[f].b, wide_[f].c};
+        std::sort(v.begin(), v.end());
+        return v;
+    };
+    std::vector<uint32_t> order(wide_.size());
+    for (uint32_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](uint32_t l, uint32_t r) {
+        const auto cl = corners(l), cr = corners(r);
+        return cl < cr || (cl == cr && l < r);
+    });
+    std::vector<bool> repeat(wide_.size(), false);
+    bool any = false;
+    for (size_t i = 1; i < order.size(); ++i) {
+        if (corners(order[i]) == corners(order[i - 1])) {
+            repeat[order[i]] = true;
+            any = true;
+        }
+    }
+    if (!any)
+        return;
+    size_t kept = 0;
+    for (size_t f = 0; f < wide_.size(); ++f) {
+        if (!repeat[f])
+            wide_[kept++] = wide_[f];
+    }
+    Note(std::to_string(wide_.size() - kept) + " repeated " +
+         (wide_.size() - kept == 1 ? "triangle" : "triangles") +
+         " (the same three corners as another) left out");
+    wide_.resize(kept);
+}
+
+std::string FormatDistance(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.4g", value);
+    return text;
+}
+
+size_t CountUsed(const std::vector<WideFace>& faces, size_t vertexCount) {
+    std::vector<bool> used(vertexCount, false);
+    size_t count = 0;
+    for (const WideFace& face : faces) {
+        for (uint32_t v : {face.a, face.b, face.c}) {
+            if (!used[v]) {
+                used[v] = true;
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+// Simplifies the welded faces within the request's bound, and further when
+// the file's limits or the face limit ask for it.
+bool Generator::Lighten(std::string* why) {
+    const size_t faceLimit =
+        request_.maxFaces > 0 ? std::min(request_.maxFaces, kMaxColFaces) : kMaxColFaces;
+    const size_t usedCount = CountUsed(wide_, vertices_.size());
+    const bool overLimits = wide_.size() > faceLimit || usedCount > kMaxColVertices;
+    if (!(request_.maxError > 0) && !overLimits)
+        return true;
+    if (!(request_.maxError > 0) && request_.maxFaces == 0) {
+        // Every triangle was asked for, and they do not fit.
+        *why = wide_.size() > kMaxColFaces
+                   ? "more than " + std::to_string(kMaxColFaces) +
+                         " faces after merging; a COL3 file holds at most that many"
+                   : "more than " + std::to_string(kMaxColVertices) +
+                         " vertices after merging; a COL3 file holds at most that many";
+        return false;
+    }
+    std::vector<float> positions(3 * vertices_.size());
+    for (size_t v = 0; v < vertices_.size(); ++v)
+        QuantisedPoint(vertices_[v], &positions[3 * v]);
+    std::vector<uint32_t> indices(3 * wide_.size());
+    std::vector<uint8_t> surfaces(wide_.size());
+    for (size_t f = 0; f < wide_.size(); ++f) {
+        indices[3 * f] = wide_[f].a;
+        indices[3 * f + 1] = wide_[f].b;
+        indices[3 * f + 2] = wide_[f].c;
+        surfaces[f] = wide_[f].surface;
+    }
+    SimplifyInput input;
+    input.positions = positions.data();
+    input.vertexCount = vertices_.size();
+    input.indices = indices.data();
+    input.surfaces = surfaces.data();
+    input.triangleCount = wide_.size();
+    SimplifyOptions options;
+    options.maxError = request_.maxError > 0 ? request_.maxError : 0;
+    options.maxTriangles = faceLimit;
+    options.maxVertices = kMaxColVertices;
+    SimplifyResult result;
+    SimplifyMesh(input, options, &result);
+    const size_t count = result.surfaces.size();
+    if (result.overLimits) {
+        *why = request_.maxFaces > 0 && count > faceLimit
+                   ? "cannot be made with " + std::to_string(request_.maxFaces) +
+                         " faces or fewer: the lightest collision found has " +
+                         std::to_string(count)
+                   : "does not fit a COL3 file (at most " + std::to_string(kMaxColFaces) +
+                         " faces and " + std::to_string(kMaxColVertices) +
+                         " vertices) however far it is simplified";
+        return false;
+    }
+    wide_.resize(count);
+    for (size_t f = 0; f < count; ++f)
+        wide_[f] = {result.indices[3 * f], result.indices[3 * f + 1], result.indices[3 * f + 2],
+                    result.surfaces[f]};
+    distance_ = result.maxDistance;
+    beyondBound_ = result.beyondBound;
+    if (result.beyondBound) {
+        const std::string limit =
+            request_.maxFaces > 0 && request_.maxFaces <= kMaxColFaces &&
+                    (usedCount <= kMaxColVertices || result.surfaces.size() <= request_.maxFaces)
+                ? "to reach --max-faces " + std::to_string(request_.maxFaces)
+                : "to fit a COL3 file (at most " + std::to_string(kMaxColFaces) +
+                      " faces and vertices)";
+        Note("simplified past --max-error " + FormatDistance(request_.maxError) + " " + limit +
+             ": " + std::to_string(count) + " faces, largest distance " +
+             FormatDistance(result.maxDistance));
+    }
+    return true;
+}
+
+// Writes the faces in 16 bits over the vertices they use, in the order of
+// the vertices' first appearance in the atomics' vertex lists, which for one
+// atomic without repeated points is the geometry's own order.
 bool Generator::FinishMesh(std::string* why) {
-    if (vertices_.size() > kMaxColVertices) {
+    if (request_.weld) {
+        DropRepeats();
+        if (!Lighten(why))
+            return false;
+    }
+    std::vector<uint32_t> order;
+    if (request_.weld) {
+        std::vector<bool> used(vertices_.size(), false);
+        for (const WideFace& face : wide_) {
+            for (uint32_t v : {face.a, face.b, face.c}) {
+                if (!used[v]) {
+                    used[v] = true;
+                    order.push_back(v);
+                }
+            }
+        }
+        std::sort(order.begin(), order.end(),
+                  [&](uint32_t l, uint32_t r) { return vertexRank_[l] < vertexRank_[r]; });
+    } else {
+        order.resize(vertices_.size());
+        for (uint32_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+    }
+    if (order.size() > kMaxColVertices) {
         *why = "more than " + std::to_string(kMaxColVertices) + " vertices" +
                (request_.weld ? " after merging" : "") + "; a COL3 file holds at most that many";
         return false;
     }
-    // Already in order, as for one atomic whose faces name their vertices in
-    // ascending first use: nothing to move.
-    if (!request_.weld || std::is_sorted(vertexRank_.begin(), vertexRank_.end()))
-        return true;
-    std::vector<uint32_t> order(vertices_.size());
-    for (uint32_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::sort(order.begin(), order.end(),
-              [&](uint32_t l, uint32_t r) { return vertexRank_[l] < vertexRank_[r]; });
-    std::vector<uint16_t> newIndex(vertices_.size());
-    BlockList<ColVertex> sorted;
-    sorted.reserve(vertices_.size());
+    if (wide_.size() > kMaxColFaces) {
+        *why = "more than " + std::to_string(kMaxColFaces) +
+               " faces; a COL3 file holds at most that many";
+        return false;
+    }
+    std::vector<uint16_t> newIndex(vertices_.size(), 0);
+    written_.reserve(order.size());
     for (size_t i = 0; i < order.size(); ++i) {
         newIndex[order[i]] = static_cast<uint16_t>(i);
-        sorted.push_back(vertices_[order[i]]);
+        written_.push_back(vertices_[order[i]]);
     }
-    vertices_.swap(sorted);
-    for (ColFace& face : faces_) {
-        face.a = newIndex[face.a];
-        face.b = newIndex[face.b];
-        face.c = newIndex[face.c];
-    }
+    faces_.reserve(wide_.size());
+    for (const WideFace& face : wide_)
+        faces_.push_back({newIndex[face.a], newIndex[face.b], newIndex[face.c], face.surface, 255});
     return true;
 }
 
@@ -609,7 +809,7 @@ void Generator::MakeFaceGroups() {
         size_t begin, end;
     };
     auto centre = [&](const ColFace& f, int k) {
-        const ColVertex* v[3] = {&vertices_[f.a], &vertices_[f.b], &vertices_[f.c]};
+        const ColVertex* v[3] = {&written_[f.a], &written_[f.b], &written_[f.c]};
         int32_t sum = 0;
         for (const ColVertex* p : v)
             sum += k == 0 ? p->x : (k == 1 ? p->y : p->z);
@@ -654,7 +854,7 @@ void Generator::MakeFaceGroups() {
         for (size_t i = done[g].begin; i < done[g].end; ++i) {
             for (uint16_t corner : {faces_[i].a, faces_[i].b, faces_[i].c}) {
                 float q[3];
-                QuantisedPoint(vertices_[corner], q);
+                QuantisedPoint(written_[corner], q);
                 box.Add(q);
             }
         }
@@ -710,8 +910,8 @@ bool Generator::Store(std::string* why) {
     // The faces and vertices are handed over in the blocks they were made in.
     col_->faceCount = static_cast<uint32_t>(faces_.size());
     col_->faces = faces_.Release();
-    col_->vertexCount = static_cast<uint32_t>(vertices_.size());
-    col_->vertices = vertices_.Release();
+    col_->vertexCount = static_cast<uint32_t>(written_.size());
+    col_->vertices = written_.Release();
     return true;
 }
 
@@ -748,37 +948,57 @@ bool Generator::Run(std::string* why) {
         return false;
     }
 
+    size_t expected = 0, triangles = 0;
+    for (size_t index : chosen_) {
+        const GeometryEntry* entry = model_.GeometryOf(model_.atomics[index]);
+        if (entry == nullptr || entry->geometry == nullptr)
+            continue;  // Place says why
+        expected += static_cast<size_t>(std::max(entry->geometry->vertexCount, 0));
+        triangles += static_cast<size_t>(std::max(entry->geometry->triangleCount, 0));
+    }
     if (mesh_) {
-        size_t expected = 0, triangles = 0;
-        for (size_t index : chosen_) {
-            const GeometryEntry* entry = model_.GeometryOf(model_.atomics[index]);
-            if (entry == nullptr || entry->geometry == nullptr)
-                continue;  // Place says why
-            expected += static_cast<size_t>(std::max(entry->geometry->vertexCount, 0));
-            triangles += static_cast<size_t>(std::max(entry->geometry->triangleCount, 0));
-        }
         // Room for all at once: a list grown by doubling takes fresh pages
         // for every copy. Pages reserved but never filled cost nothing.
-        const size_t vertexRoom = std::min(expected, size_t{kMaxColVertices});
-        vertices_.reserve(vertexRoom);
-        faces_.reserve(std::min(triangles, size_t{kMaxColFaces}));
+        vertices_.reserve(expected);
+        wide_.reserve(triangles);
         if (request_.weld) {
-            vertexRank_.reserve(vertexRoom);
+            vertexRank_.reserve(expected);
             weld_.Reserve(expected);
         }
     }
+    used_.resize(chosen_.size());
     AtomicPoints points;
+    AtomicTriangles atomicTriangles;
+    bool anyPosition = false;
     for (size_t ordinal = 0; ordinal < chosen_.size(); ++ordinal) {
-        if (!Place(ordinal, &points, why) || !CheckAndQuantise(ordinal, points, why))
+        if (!Place(ordinal, &points, why))
             return false;
-        if (mesh_ && !AddTriangles(ordinal, points, why))
+        anyPosition = anyPosition || points.count > 0;
+        if (mesh_) {
+            if (!TrianglesOf(ordinal, &atomicTriangles, why))
+                return false;
+        } else {
+            // The shape needs no triangle: a list that cannot be trusted only
+            // means every vertex counts.
+            atomicTriangles = AtomicTriangles();
+            const Geometry& geometry = GeometryOfChosen(ordinal);
+            if (geometry.triangleCount > 0 && geometry.triangles != nullptr &&
+                CheckTriangles(geometry).source == TriangleSource::kList) {
+                atomicTriangles.list = geometry.triangles;
+                atomicTriangles.count = static_cast<uint32_t>(geometry.triangleCount);
+            }
+        }
+        if (!MarkUsed(ordinal, points, atomicTriangles, why) ||
+            !CheckAndQuantise(ordinal, points, why))
+            return false;
+        if (mesh_ && !AddFaces(ordinal, points, atomicTriangles, why))
             return false;
     }
-    if (!bounds_.any) {
+    if (!anyPosition || (!mesh_ && !bounds_.any)) {
         *why = "no vertex to make collision from: the chosen atomics hold no positions";
         return false;
     }
-    if (mesh_ && faces_.empty()) {
+    if (mesh_ && wide_.empty()) {
         *why = triangleTotal_ == 0
                    ? std::string("no face to make: the chosen atomics hold no triangle")
                    : "no face left: every one of the " + std::to_string(triangleTotal_) +
@@ -796,7 +1016,10 @@ bool Generator::Run(std::string* why) {
     for (size_t ordinal = 0; ordinal < chosen_.size(); ++ordinal) {
         if (!Place(ordinal, &points, why))
             return false;
+        const std::vector<bool>& used = used_[ordinal];
         for (size_t i = 0; i < points.count; ++i) {
+            if (!used.empty() && !used[i])
+                continue;
             const Point3 point = points[i];
             const float p[3] = {point.x, point.y, point.z};
             radiusSquared_ = std::max(radiusSquared_, SquaredDistance(centre_, p));
@@ -807,18 +1030,30 @@ bool Generator::Run(std::string* why) {
             }
         }
     }
-    if (mesh_ && request_.faceGroups && !faces_.empty())
+    const bool groups =
+        request_.faceGroups == FaceGroups::kOn ||
+        (request_.faceGroups == FaceGroups::kAuto && faces_.size() > kFaceGroupThreshold);
+    if (mesh_ && groups && !faces_.empty())
         MakeFaceGroups();
+    if (stats_ != nullptr) {
+        stats_->triangles = triangleTotal_;
+        stats_->faces = static_cast<uint32_t>(faces_.size());
+        stats_->vertices = static_cast<uint32_t>(written_.size());
+        stats_->maxDistance = distance_;
+        stats_->beyondBound = beyondBound_;
+    }
     return Store(why);
 }
 
 }  // namespace
 
 bool GenerateCol(const WholeModel& model, const ColRequest& request, ColModel* col,
-                 std::string* why, std::vector<std::string>* notes) {
+                 std::string* why, std::vector<std::string>* notes, ColStats* stats) {
     std::string reason;
+    if (stats != nullptr)
+        *stats = ColStats();
     try {
-        Generator generator(model, request, col, notes);
+        Generator generator(model, request, col, notes, stats);
         if (generator.Run(&reason))
             return true;
     } catch (const std::bad_alloc&) {
@@ -834,12 +1069,12 @@ bool GenerateCol(const WholeModel& model, const ColRequest& request, ColModel* c
 
 bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
                       const std::string& modelName, ByteBuffer* out, std::string* why,
-                      std::vector<std::string>* notes) {
+                      std::vector<std::string>* notes, ColStats* stats) {
     std::string reason;
     out->Reset();
     try {
         ColModel col;
-        if (!GenerateCol(model, request, &col, &reason, notes)) {
+        if (!GenerateCol(model, request, &col, &reason, notes, stats)) {
             if (why != nullptr)
                 why->swap(reason);
             return false;
@@ -868,10 +1103,10 @@ bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
 
 bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
                       const std::string& modelName, std::vector<uint8_t>* out, std::string* why,
-                      std::vector<std::string>* notes) {
+                      std::vector<std::string>* notes, ColStats* stats) {
     out->clear();
     ByteBuffer file;
-    if (!GenerateColBytes(model, request, modelName, &file, why, notes))
+    if (!GenerateColBytes(model, request, modelName, &file, why, notes, stats))
         return false;
     bool copied = false;
     try {

@@ -31,6 +31,15 @@ struct SurfaceRule {
     uint8_t surface = 0;
 };
 
+enum class FaceGroups {
+    kOff,
+    kOn,
+    kAuto,  // when there are more than kFaceGroupThreshold faces
+};
+
+constexpr double kDefaultMaxError = 0.05;
+constexpr uint32_t kFaceGroupThreshold = 80;
+
 // What to make of a model. The defaults are the command's defaults.
 struct ColRequest {
     Placement placement = Placement::kAuto;
@@ -45,7 +54,23 @@ struct ColRequest {
     // Tried in order; the first match wins.
     std::vector<SurfaceRule> surfaces;
     // Mesh only: order the faces in groups of at most kMaxFacesPerGroup.
-    bool faceGroups = false;
+    FaceGroups faceGroups = FaceGroups::kAuto;
+    // Mesh only: how far, in model units, the collision may depart from the
+    // placed triangles, measured both ways (on top of the 1/128 steps). 0
+    // keeps every triangle.
+    double maxError = kDefaultMaxError;
+    // Mesh only: at most this many faces (0: no limit but the file's), even
+    // when that takes the collision past maxError.
+    uint32_t maxFaces = 0;
+};
+
+// What the generator did with a mesh, for the summary and the report.
+struct ColStats {
+    uint64_t triangles = 0;     // triangles of the chosen atomics, as stored
+    uint32_t faces = 0;         // faces written
+    uint32_t vertices = 0;      // vertices written
+    double maxDistance = 0;     // largest distance measured between the two, model units
+    bool beyondBound = false;   // maxDistance exceeds maxError (face limits forced it)
 };
 
 constexpr uint32_t kMaxColFaces = 65535;
@@ -64,7 +89,8 @@ constexpr size_t kMaxColNameLength = 21;
 // that names a missing vertex gives way to a sound Bin Mesh, which `notes`
 // (when given) then tells of. `col` is then left released. Never throws.
 bool GenerateCol(const WholeModel& model, const ColRequest& request, ColModel* col,
-                 std::string* why, std::vector<std::string>* notes = nullptr);
+                 std::string* why, std::vector<std::string>* notes = nullptr,
+                 ColStats* stats = nullptr);
 
 // The standard COL3 file bytes of a model in memory: GenerateCol and then
 // ColModel::BuildFile with the standard convention. `modelName` is written
@@ -74,11 +100,11 @@ bool GenerateCol(const WholeModel& model, const ColRequest& request, ColModel* c
 // then empty (reset). Never throws. The buffer is the caller's to Release.
 bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
                       const std::string& modelName, ByteBuffer* out, std::string* why,
-                      std::vector<std::string>* notes = nullptr);
+                      std::vector<std::string>* notes = nullptr, ColStats* stats = nullptr);
 // The same bytes as a vector: one more copy of the image.
 bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
                       const std::string& modelName, std::vector<uint8_t>* out, std::string* why,
-                      std::vector<std::string>* notes = nullptr);
+                      std::vector<std::string>* notes = nullptr, ColStats* stats = nullptr);
 
 // Whether `text` matches `pattern`: '*' any run of characters, '?' any one
 // character, every other character itself without regard to ASCII case.

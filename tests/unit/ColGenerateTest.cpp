@@ -168,6 +168,7 @@ TEST(ColGenerateTest, RefusesWhatCol3CannotHoldWithTheReason) {
         ColShape shape;
         bool weld;
         std::string reason;  // empty: accepted
+        double maxError = kDefaultMaxError;
     };
     const Case cases[] = {
         {door({{1, 0, 0}, {0, 2, 0}, {0, 0, 252.99f}}), ColShape::kMesh, true, ""},
@@ -198,10 +199,15 @@ TEST(ColGenerateTest, RefusesWhatCol3CannotHoldWithTheReason) {
          "no face to make: the chosen atomics hold no triangle"},
         {MissingFrame(), ColShape::kMesh, true,
          "atomic 1 (frame 9): the atomic could not be read (frame 9 does not exist (3 frames))"},
-        {MakeLargeModel(65536, 1000), ColShape::kMesh, true,
-         "more than 65535 faces after merging; a COL3 file holds at most that many"},
+        // Every triangle asked for: what does not fit is refused, after the
+        // repeated triangles are left out. By default the same models are
+        // simplified until they fit.
+        {MakeLargeModel(65536, 1000), ColShape::kMesh, true, "", 0},
         {MakeLargeModel(65536, 65536), ColShape::kMesh, true,
-         "more than 65535 vertices after merging; a COL3 file holds at most that many"},
+         "more than 65535 faces after merging; a COL3 file holds at most that many", 0},
+        {MakeLargeModel(65535, 65536), ColShape::kMesh, true,
+         "more than 65535 vertices after merging; a COL3 file holds at most that many", 0},
+        {MakeLargeModel(65536, 65536), ColShape::kMesh, true, ""},
         {MakeLargeModel(65536, 65536), ColShape::kMesh, false,
          "more than 65535 vertices; a COL3 file holds at most that many"},
         {MakeLargeModel(65535, 65535), ColShape::kMesh, false, ""},
@@ -210,6 +216,7 @@ TEST(ColGenerateTest, RefusesWhatCol3CannotHoldWithTheReason) {
         ColRequest request;
         request.shape = c.shape;
         request.weld = c.weld;
+        request.maxError = c.maxError;
         ColModel col;
         std::string why;
         EXPECT_EQ(Generate(c.plan, request, &col, &why), c.reason.empty()) << why;
@@ -267,7 +274,7 @@ TEST(ColGenerateTest, PlacesSkipsAndGivesSurfaces) {
 
 TEST(ColGenerateTest, GroupsFacesInRunsOfAtMostFifty) {
     ColRequest request;
-    request.faceGroups = true;
+    request.faceGroups = FaceGroups::kOn;
     ColModel col;
     std::string why;
     ASSERT_TRUE(Generate(MakeLargeModel(1234, 2000), request, &col, &why)) << why;

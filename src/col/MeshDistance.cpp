@@ -1,0 +1,251 @@
+#include "col/MeshDistance.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace brennix {
+
+namespace {
+
+constexpr uint32_t kLeafSize = 4;
+
+struct Vec {
+    double x, y, z;
+};
+
+Vec operator-(const Vec& a, const Vec& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vec operator+(const Vec& a, const Vec& b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+Vec operator*(const Vec& a, double s) {
+    return {a.x * s, a.y * s, a.z * s};
+}
+double Dot(const Vec& a, const Vec& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+Vec Corner(const float* positions, uint32_t vertex) {
+    const float* p = positions + 3 * static_cast<size_t>(vertex);
+    return {p[0], p[1], p[2]};
+}
+
+// The point of triangle abc nearest to p (after Ericson, Real-Time Collision
+// Detection, 5.1.5), as its squared distance.
+double PointTriangleSquared(const Vec& p, const Vec& a, const Vec& b, const Vec& c) {
+    const Vec ab = b - a, ac = c - a, ap = p - a;
+    const double d1 = Dot(ab, ap), d2 = Dot(ac, ap);
+    auto squared = [&p](const Vec& q) { return Dot(p - q, p - q); };
+    if (d1 <= 0 && d2 <= 0)
+        return squared(a);
+    const Vec bp = p - b;
+    const double d3 = Dot(ab, bp), d4 = Dot(ac, bp);
+    if (d3 >= 0 && d4 <= d3)
+        return squared(b);
+    const double vc = d1 * d4 - d3 * d2;
+    if (vc <= 0 && d1 >= 0 && d3 <= 0) {
+        const double v = d1 / (d1 - d3);
+        return squared(a + ab * v);
+    }
+    const Vec cp = p - c;
+    const double d5 = Dot(ab, cp), d6 = Dot(ac, cp);
+    if (d6 >= 0 && d5 <= d6)
+        return squared(c);
+    const double vb = d5 * d2 - d1 * d6;
+    if (vb <= 0 && d2 >= 0 && d6 <= 0) {
+        const double w = d2 / (d2 - d6);
+        return squared(a + ac * w);
+    }
+    const double va = d3 * d6 - d5 * d4;
+    if (va <= 0 && (d4 - d3) >= 0 && (d5 - d6) >= 0) {
+        const double w = (d4 - d3) / ((d4 - d3) + (d5 - d6));
+        return squared(b + (c - b) * w);
+    }
+    const double denominator = va + vb + vc;
+    if (!(denominator > 0)) {
+        // A sliver too thin for the barycentric test: its edges decide.
+        auto segment = [&](const Vec& s, const Vec& e) {
+            const Vec d = e - s;
+            const double length = Dot(d, d);
+            double t = length > 0 ? Dot(p - s, d) / length : 0;
+            t = std::min(1.0, std::max(0.0, t));
+            return squared(s + d * t);
+        };
+        return std::min({segment(a, b), segment(b, c), segment(c, a)});
+    }
+    const double v = vb / denominator, w = vc / denominator;
+    return squared(a + ab * v + ac * w);
+}
+
+double BoxSquared(const float min[3], const float max[3], const double p[3]) {
+    double sum = 0;
+    for (int k = 0; k < 3; ++k) {
+        double d = 0;
+        if (p[k] < min[k])
+            d = min[k] - p[k];
+        else if (p[k] > max[k])
+            d = p[k] - max[k];
+        sum += d * d;
+    }
+    return sum;
+}
+
+}  // namespace
+
+TriangleTree::TriangleTree(const float* positions, const uint32_t* indices, size_t triangleCount)
+    : positions_(positions), indices_(indices), count_(triangleCount) {
+    Build();
+}
+
+void TriangleTree::Build() {
+    if (count_ == 0)
+        return;
+    order_.resize(count_);
+    std::vector<float> centres(3 * count_);
+    for (size_t t = 0; t < count_; ++t) {
+        order_[t] = static_cast<uint32_t>(t);
+        for (int k = 0; k < 3; ++k) {
+            float sum = 0;
+            for (int corner = 0; corner < 3; ++corner)
+                sum += positions_[3 * static_cast<size_t>(indices_[3 * t + corner]) + k];
+            centres[3 * t + k] = sum;
+        }
+    }
+    nodes_.reserve(2 * (count_ / kLeafSize + 1));
+    nodes_.push_back({{0, 0, 0}, {0, 0, 0}, 0, static_cast<uint32_t>(count_)});
+    // Nodes are split in place: a split node's range moves to its two
+    // children, stored side by side, and the node keeps their index.
+    std::vector<uint32_t> pending{0};
+    std::vector<uint32_t> leaves;
+    while (!pending.empty()) {
+        const uint32_t index = pending.back();
+        pending.pop_back();
+        const uint32_t first = nodes_[index].first, count = nodes_[index].count;
+        float low[3], high[3];
+        for (int k = 0; k < 3; ++k) {
+            low[k] = std::numeric_limits<float>::infinity();
+            high[k] = -low[k];
+        }
+        for (uint32_t i = first; i < first + count; ++i) {
+            const uint32_t t = order_[i];
+            for (int corner = 0; corner < 3; ++corner) {
+                const float* p = positions_ + 3 * static_cast<size_t>(indices_[3 * t + corner]);
+                for (int k = 0; k < 3; ++k) {
+                    low[k] = std::min(low[k], p[k]);
+                    high[k] = std::max(high[k], p[k]);
+                }
+            }
+        }
+        Node& node = nodes_[index];
+        std::copy(low, low + 3, node.min);
+        std::copy(high, high + 3, node.max);
+        if (count <= kLeafSize) {
+            node.first = first;
+            node.count = count;
+            leaves.push_back(index);
+            continue;
+        }
+        int axis = 0;
+        for (int k = 1; k < 3; ++k) {
+            if (high[k] - low[k] > high[axis] - low[axis])
+                axis = k;
+        }
+        const uint32_t middle = first + count / 2;
+        std::nth_element(order_.begin() + first, order_.begin() + middle,
+                         order_.begin() + first + count, [&](uint32_t l, uint32_t r) {
+                             const float cl = centres[3 * l + axis], cr = centres[3 * r + axis];
+                             return cl < cr || (cl == cr && l < r);
+                         });
+        const uint32_t child = static_cast<uint32_t>(nodes_.size());
+        nodes_.push_back({{0, 0, 0}, {0, 0, 0}, first, middle - first});
+        nodes_.push_back({{0, 0, 0}, {0, 0, 0}, middle, first + count - middle});
+        nodes_[index].first = child;
+        nodes_[index].count = 0;  // inner
+        pending.push_back(child);
+        pending.push_back(child + 1);
+    }
+}
+
+double TriangleTree::TriangleDistanceSquared(uint32_t triangle, const double p[3]) const {
+    const uint32_t* corners = indices_ + 3 * static_cast<size_t>(triangle);
+    return PointTriangleSquared({p[0], p[1], p[2]}, Corner(positions_, corners[0]),
+                                Corner(positions_, corners[1]), Corner(positions_, corners[2]));
+}
+
+double TriangleTree::Nearest(const double p[3], double limit, double enough,
+                             uint32_t* triangle) const {
+    if (nodes_.empty())
+        return limit;
+    double best = limit * limit;
+    const double goal = enough * enough;
+    uint32_t stack[64];
+    size_t depth = 0;
+    stack[depth++] = 0;
+    while (depth > 0) {
+        const Node& node = nodes_[stack[--depth]];
+        if (BoxSquared(node.min, node.max, p) >= best)
+            continue;
+        if (node.count > 0) {
+            for (uint32_t i = node.first; i < node.first + node.count; ++i) {
+                const double d = TriangleDistanceSquared(order_[i], p);
+                if (d < best) {
+                    best = d;
+                    if (triangle != nullptr)
+                        *triangle = order_[i];
+                }
+                if (best <= goal)
+                    return std::sqrt(best);
+            }
+            continue;
+        }
+        const double left = BoxSquared(nodes_[node.first].min, nodes_[node.first].max, p);
+        const double right = BoxSquared(nodes_[node.first + 1].min, nodes_[node.first + 1].max, p);
+        // The nearer child is taken first. A tree of median splits is at most
+        // about log2(count) deep, far inside the stack.
+        if (depth + 2 > sizeof stack / sizeof stack[0])
+            return std::sqrt(best);
+        if (left <= right) {
+            stack[depth++] = node.first + 1;
+            stack[depth++] = node.first;
+        } else {
+            stack[depth++] = node.first;
+            stack[depth++] = node.first + 1;
+        }
+    }
+    return best >= limit * limit ? limit : std::sqrt(best);
+}
+
+double LargestDistance(const float* positions, const uint32_t* indices, size_t triangleCount,
+                       const TriangleTree& to, double spacing, double stopAbove) {
+    double largest = 0;
+    // Samples no nearer than the largest so far cannot raise it: a query stops
+    // at the first triangle within that distance.
+    const double limit =
+        std::isfinite(stopAbove) ? 2 * stopAbove + 1 : std::numeric_limits<double>::infinity();
+    for (size_t t = 0; t < triangleCount; ++t) {
+        const Vec a = Corner(positions, indices[3 * t]), b = Corner(positions, indices[3 * t + 1]),
+                  c = Corner(positions, indices[3 * t + 2]);
+        const double longest =
+            std::sqrt(std::max({Dot(b - a, b - a), Dot(c - b, c - b), Dot(a - c, a - c)}));
+        double steps = spacing > 0 ? std::ceil(longest / spacing) : 1;
+        const uint32_t n = static_cast<uint32_t>(std::min(std::max(steps, 1.0), 64.0));
+        for (uint32_t i = 0; i <= n; ++i) {
+            for (uint32_t j = 0; i + j <= n; ++j) {
+                const double u = static_cast<double>(i) / n, v = static_cast<double>(j) / n;
+                const Vec q = a + (b - a) * u + (c - a) * v;
+                const double p[3] = {q.x, q.y, q.z};
+                const double d = to.Nearest(p, limit, largest);
+                if (d > largest) {
+                    largest = d;
+                    if (largest > stopAbove)
+                        return largest;
+                }
+            }
+        }
+    }
+    return largest;
+}
+
+}  // namespace brennix
