@@ -272,6 +272,121 @@ TEST(ColGenerateTest, PlacesSkipsAndGivesSurfaces) {
     EXPECT_EQ(why, "every atomic is skipped");
 }
 
+// A flat n x n grid of 1-unit cells at height z, with extra vertices that no
+// triangle names after the grid's.
+ClumpSpec Grid(int n, float z, const std::vector<Vec3>& unused = {},
+               float (*height)(int, int) = nullptr) {
+    std::vector<Vec3> positions;
+    std::vector<Triangle> triangles;
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i)
+            positions.push_back({static_cast<float>(i) - n / 2.0f, static_cast<float>(j) - n / 2.0f,
+                                 z + (height != nullptr ? height(i, j) : 0.0f)});
+    auto at = [n](int i, int j) { return static_cast<uint16_t>(j * (n + 1) + i); };
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            triangles.push_back({at(i, j), at(i + 1, j), 0, at(i + 1, j + 1)});
+            triangles.push_back({at(i, j), at(i + 1, j + 1), 0, at(i, j + 1)});
+        }
+    }
+    positions.insert(positions.end(), unused.begin(), unused.end());
+    return MakeModelWithPositions(positions, triangles);
+}
+
+float Rough(int i, int j) {
+    // Heights no simplification within 0.05 flattens, the same on every run.
+    return static_cast<float>((i * 7919 + j * 104729) % 97) / 97.0f;
+}
+
+TEST(ColGenerateTest, UnusedVerticesAreNoPartOfTheCollision) {
+    const float nan = std::nanf("");
+    const std::vector<Vec3> garbage[] = {{}, {{5.8e25f, 0, 0}}, {{nan, nan, nan}}, {{0, 0, 255}}};
+    for (const std::vector<Vec3>& unused : garbage) {
+        for (ColShape shape : {ColShape::kMesh, ColShape::kBox, ColShape::kEmpty}) {
+            ColRequest request;
+            request.shape = shape;
+            ColModel col;
+            std::string why;
+            ASSERT_TRUE(Generate(Grid(4, 1, unused), request, &col, &why)) << why;
+            EXPECT_EQ(col.header.boundsMin[0], -2);
+            EXPECT_EQ(col.header.boundsMax[1], 2);
+            EXPECT_EQ(col.header.boundsMax[2], 1);
+            EXPECT_LE(col.header.sphereRadius, 2.9f);
+            if (shape == ColShape::kMesh) {
+                // The flat grid is two faces over its four corners.
+                EXPECT_EQ(col.faceCount, 2u);
+                EXPECT_EQ(col.vertexCount, 4u);
+            }
+        }
+    }
+}
+
+TEST(ColGenerateTest, SimplifiesWithinTheBoundAndFitsTheFileWithANote) {
+    struct Case {
+        const char* what;
+        ClumpSpec plan;
+        double maxError;
+        uint32_t maxFaces;
+        uint32_t atMost, atLeast;  // faces
+        bool note;                 // a note says the bound was passed
+    };
+    const Case cases[] = {
+        {"flat grid", Grid(40, 0), kDefaultMaxError, 0, 2, 2, false},
+        {"every triangle", Grid(40, 0), 0, 0, 3200, 3200, false},
+        {"rough ground", Grid(30, 0, {}, Rough), kDefaultMaxError, 0, 1800, 1000, false},
+        {"rough ground, 100 faces", Grid(30, 0, {}, Rough), kDefaultMaxError, 100, 100, 1, true},
+        // 66,248 triangles that cannot all stay: written, with the distance.
+        {"over 65535 faces", Grid(182, 0, {}, Rough), kDefaultMaxError, 0, kMaxColFaces, 1000,
+         true},
+    };
+    for (const Case& c : cases) {
+        ColRequest request;
+        request.maxError = c.maxError;
+        request.maxFaces = c.maxFaces;
+        ColModel col;
+        std::string why;
+        std::vector<std::string> notes;
+        ColStats stats;
+        const Bytes bytes = BuildModel(c.plan);
+        WholeModel model;
+        ASSERT_TRUE(model.Parse(bytes.data(), bytes.size()));
+        ASSERT_TRUE(GenerateCol(model, request, &col, &why, &notes, &stats)) << c.what << why;
+        EXPECT_LE(col.faceCount, c.atMost) << c.what;
+        EXPECT_GE(col.faceCount, c.atLeast) << c.what;
+        EXPECT_EQ(stats.faces, col.faceCount);
+        EXPECT_EQ(stats.beyondBound, c.note) << c.what;
+        EXPECT_EQ(stats.maxDistance > c.maxError, c.note) << c.what << stats.maxDistance;
+        const bool noted = std::any_of(notes.begin(), notes.end(), [](const std::string& n) {
+            return n.find("simplified past --max-error 0.05") != std::string::npos &&
+                   n.find("largest distance") != std::string::npos;
+        });
+        EXPECT_EQ(noted, c.note) << c.what << (notes.empty() ? "" : notes[0]);
+    }
+}
+
+TEST(ColGenerateTest, FaceGroupsAboveEightyFacesUnlessTurnedOff) {
+    struct Case {
+        FaceGroups mode;
+        int grid;  // 2 n^2 faces at max-error 0
+        bool groups;
+    };
+    const Case cases[] = {
+        {FaceGroups::kAuto, 6, false},  // 72 faces
+        {FaceGroups::kAuto, 7, true},   // 98
+        {FaceGroups::kOff, 7, false},
+        {FaceGroups::kOn, 2, true},
+    };
+    for (const Case& c : cases) {
+        ColRequest request;
+        request.maxError = 0;
+        request.faceGroups = c.mode;
+        ColModel col;
+        std::string why;
+        ASSERT_TRUE(Generate(Grid(c.grid, 0), request, &col, &why)) << why;
+        EXPECT_EQ(col.faceGroupCount > 0, c.groups) << c.grid;
+    }
+}
+
 TEST(ColGenerateTest, GroupsFacesInRunsOfAtMostFifty) {
     ColRequest request;
     request.faceGroups = FaceGroups::kOn;
