@@ -34,17 +34,6 @@ constexpr uint8_t kNightColor[4] = {40, 40, 80, 255};
 constexpr uint32_t kPackedDay = 200 + 256 * 180 + 65536 * 160;
 constexpr uint32_t kPackedNight = 40 + 256 * 40 + 65536 * 80;
 
-std::vector<uint8_t> LargeModelBytes(int32_t triangles, int32_t vertices) {
-    test::LargeModelOptions options;
-    options.prelit = true;
-    options.uv = true;
-    options.normals = true;
-    options.binMesh = true;
-    options.nightColours = true;
-    options.skin = true;
-    return test::BuildModel(test::MakeLargeModel(triangles, vertices, options));
-}
-
 std::string JoinCommandLine(const std::vector<std::string>& arguments) {
     std::string line;
     for (const std::string& argument : arguments) {
@@ -68,19 +57,46 @@ bool PaintUniformColors(const std::string& input, const std::string& output) {
     return ok;
 }
 
-// The col command's work on one model with its default options.
-bool MakeWholeModelCol(const std::string& input, const std::string& output) {
+// The col command's work on one model with its default options, or keeping
+// every triangle.
+bool MakeWholeModelCol(const std::string& input, const std::string& output, bool exact) {
     WholeModel model;
     if (model.Load(input.c_str()) < 0)
         return false;
     std::string name = input.substr(0, input.size() - 4);  // without ".dff"
     std::vector<uint8_t> bytes;
     std::string why;
-    return GenerateColBytes(model, ColRequest(), name, &bytes, &why) &&
+    ColRequest request;
+    if (exact)
+        request.maxError = 0;
+    return GenerateColBytes(model, request, name, &bytes, &why) &&
            cli::WriteFileAtomically(output, bytes.data(), bytes.size(), &why);
 }
 
 }  // namespace
+
+std::vector<uint8_t> LargeModelBytes(int32_t triangles, int32_t vertices) {
+    test::LargeModelOptions options;
+    options.prelit = true;
+    options.uv = true;
+    options.normals = true;
+    options.binMesh = true;
+    options.nightColours = true;
+    options.skin = true;
+    return test::BuildModel(test::MakeLargeModel(triangles, vertices, options));
+}
+
+int64_t ColFileFaces(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return -1;
+    uint8_t header[kColHeaderSize];
+    const bool read = std::fread(header, 1, sizeof header, file) == sizeof header;
+    std::fclose(file);
+    if (!read || std::memcmp(header, "COL3", 4) != 0)
+        return -1;
+    return header[76] | (header[77] << 8);
+}
 
 const std::vector<SizeClass>& SizeClasses() {
     // About 140 bytes per triangle with two vertices per triangle.
@@ -121,7 +137,10 @@ const std::vector<JobInfo>& Jobs() {
          ModelKind::kMesh, true, kReads},
         {Job::kNightColors, "night", "program -v: two models, import, rebuild, save", 1.8,
          ModelKind::kFull, true, kTwoModels},
-        {Job::kCol, "col", "command col: whole clump, placed, welded mesh, write COL3", 1.5,
+        {Job::kCol, "col", "command col: whole clump, placed, welded, simplified, write COL3", 1.5,
+         ModelKind::kCol, true, kReads},
+        {Job::kColExact, "colexact",
+         "command col --max-error 0: whole clump, placed, welded mesh, write COL3", 1.5,
          ModelKind::kCol, true, kReads},
         {Job::kUniformColors, "uniform", "model library: load, geometry, paint, rebuild, save", 1.8,
          ModelKind::kFull, false, kRewrites},
@@ -229,6 +248,7 @@ JobFiles FilesFor(const JobInfo& job, const SizeClass& size) {
         case Job::kGenerateMesh:
         case Job::kLibraryGenerate:
         case Job::kCol:
+        case Job::kColExact:
             files.output = "out.col";
             break;
         case Job::kNightColors:
@@ -289,6 +309,8 @@ std::vector<std::string> ProgramArguments(const JobInfo& job, const JobFiles& fi
             return {"brennix", "-v", "-d", model, "-n", files.inputs[1], "-o", files.output};
         case Job::kCol:
             return {"brennix", "col", "-o", files.output, model};
+        case Job::kColExact:
+            return {"brennix", "col", "--max-error", "0", "-o", files.output, model};
         case Job::kPaintCommand:
             return {"brennix",  "paint", "--day",      "#C8B4A0", "--night",
                     "40,40,80", "-o",    files.output, model};
@@ -300,7 +322,8 @@ std::vector<std::string> ProgramArguments(const JobInfo& job, const JobFiles& fi
 }
 
 bool IsCommand(const JobInfo& job) {
-    return job.job == Job::kCol || job.job == Job::kPaintCommand || job.job == Job::kNightCommand;
+    return job.job == Job::kCol || job.job == Job::kColExact || job.job == Job::kPaintCommand ||
+           job.job == Job::kNightCommand;
 }
 
 const std::vector<HostileCommand>& HostileCommands() {
@@ -354,7 +377,8 @@ bool RunJob(const JobInfo& job, const JobFiles& files) {
             return true;
         }
         case Job::kCol:
-            return MakeWholeModelCol(model, files.output);
+        case Job::kColExact:
+            return MakeWholeModelCol(model, files.output, job.job == Job::kColExact);
         case Job::kUniformColors:
             return PaintUniformColors(model, files.output);
         case Job::kLibraryGenerate:

@@ -38,6 +38,7 @@ enum class Job {
     kGenerateMesh,
     kNightColors,
     kCol,
+    kColExact,  // the col command keeping every triangle (--max-error 0)
     kUniformColors,
     kLibraryGenerate,
     kLibraryAppend,
@@ -102,6 +103,11 @@ int32_t TrianglesFor(const JobInfo& job, const SizeClass& size);
 // Writes every model of every size and the COL3 file into the current
 // directory. Returns false (with a message on stderr) when a write failed.
 bool WriteModelFiles();
+// The bytes of the benchmark model with this many triangles and vertices
+// (the files above are these).
+std::vector<uint8_t> LargeModelBytes(int32_t triangles, int32_t vertices);
+// The face count in the header of a COL3 file, or -1 when it is not one.
+int64_t ColFileFaces(const std::string& path);
 // The bytes of one model of the batch, and of its COL3 file.
 std::vector<uint8_t> SmallModelBytes();
 std::vector<uint8_t> SmallCollisionBytes();

@@ -8,13 +8,19 @@
 //                 [--batch-files=N] [--batch-iterations=N] [--per-file-runs=N]
 //                 [--memory-runs=N] [--memory-jobs=JOB,...] [--skip-batch]
 //                 [--skip-memory] [--skip-hostile] [--hostile-timeout=SECONDS]
-//                 [--hostile-shapes=SHAPE,...] [--adaptive-malloc] [--program=PATH]
+//                 [--hostile-shapes=SHAPE,...] [--varied-files=N] [--varied-seed=N]
+//                 [--varied-iterations=N] [--adaptive-malloc] [--program=PATH]
 //                 [--driver=PATH] [Google Benchmark flags]
 //
 // --memory-jobs measures only those jobs as processes of their own;
 // --hostile-shapes runs the commands on only those hostile models (default:
 // the ones the test support marks for benchmarks), each run stopped after
 // --hostile-timeout seconds (default 60).
+//
+// --varied-files and --varied-seed set the folder of varied models the col
+// command runs over with its default error bound and with --max-error 0
+// (default 300 models from seed 1), --varied-iterations how often (default
+// 1: the default takes long); --skip-batch leaves it out too.
 //
 // --per-file-runs sets how often each command runs over the folder one
 // process per file (default 1; 0 leaves it out), the slowest part by far.
@@ -50,7 +56,11 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "VariedModels.h"
+#include "cli/Batch.h"
+#include "col/ColGenerate.h"
 #include "dff/DffModel.h"
+#include "dff/WholeModel.h"
 #include "support/HostileModels.h"
 
 using namespace brennix;
@@ -70,6 +80,9 @@ struct Options {
     int batchFiles = 10000;
     int batchIterations = 3;
     int perFileRuns = 1;
+    int variedFiles = 300;
+    uint32_t variedSeed = 1;
+    int variedIterations = 1;
     int memoryRuns = 3;
     bool skipBatch = false;
     bool skipMemory = false;
@@ -134,6 +147,12 @@ void ParseOptions(int* argc, char** argv) {
             g_options.batchIterations = std::atoi(value.c_str());
         } else if (TakeFlag(a, "--per-file-runs", &value)) {
             g_options.perFileRuns = std::atoi(value.c_str());
+        } else if (TakeFlag(a, "--varied-files", &value)) {
+            g_options.variedFiles = std::atoi(value.c_str());
+        } else if (TakeFlag(a, "--varied-iterations", &value)) {
+            g_options.variedIterations = std::atoi(value.c_str());
+        } else if (TakeFlag(a, "--varied-seed", &value)) {
+            g_options.variedSeed = static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
         } else if (TakeFlag(a, "--memory-runs", &value)) {
             g_options.memoryRuns = std::atoi(value.c_str());
         } else if (TakeFlag(a, "--memory-jobs", &value)) {
@@ -204,6 +223,7 @@ struct JobResult {
     std::vector<double> jobSeconds;
     std::vector<double> copySeconds;
     std::vector<double> ioSeconds;
+    int64_t colFaces = -1;  // the col jobs: faces of the file they wrote
     std::string error;
 
     double JobMs() const { return Median(jobSeconds) * 1e3; }
@@ -289,6 +309,8 @@ void BenchJob(benchmark::State& state, const JobInfo* job, const SizeClass* size
         result.inputBytes = TotalBytes(files.inputs);
         result.error = CheckJob(*job, files);
         result.outputBytes = files.output.empty() ? 0 : FileBytes(files.output);
+        if (job->job == Job::kCol || job->job == Job::kColExact)
+            result.colFaces = ColFileFaces(files.output);
     }
     if (!result.error.empty()) {
         state.SkipWithError(result.error.c_str());
@@ -615,6 +637,191 @@ void BenchCommandBatch(benchmark::State& state, const CommandBatch* batch) {
 }
 
 // ---------------------------------------------------------------------------
+// The col command over a folder of varied models (VariedModels.h), with its
+// default error bound and with --max-error 0, beside a copy of the models.
+
+const char kVariedDir[] = "colvaried";
+const char kVariedCopyDir[] = "colvariedcopy";
+const char kVariedRules[] = "colsurfaces.txt";  // beside the folder, not in it
+
+struct VariedResult {
+    int files = 0;
+    uint64_t modelBytes = 0;
+    uint64_t triangles = 0;
+    std::vector<double> defaultSeconds;
+    std::vector<double> exactSeconds;
+    std::vector<double> copySeconds;
+    int64_t defaultFaces = 0;
+    int64_t exactFaces = 0;
+    std::string error;
+};
+
+VariedResult g_varied;
+std::vector<std::string> g_variedNames;
+
+bool WriteVariedFolder(VariedResult* result) {
+    const std::string fresh = std::string("rm -rf ") + kVariedDir + " " + kVariedCopyDir +
+                              " && mkdir " + kVariedDir + " " + kVariedCopyDir;
+    if (std::system(fresh.c_str()) != 0)
+        return false;
+    const std::string rules = VariedSurfaceRules();
+    if (!WriteBytes(kVariedRules, std::vector<uint8_t>(rules.begin(), rules.end())))
+        return false;
+    g_variedNames.clear();
+    for (const ShapeModel& model : MakeVariedModels(g_options.variedFiles, g_options.variedSeed)) {
+        const std::vector<uint8_t> bytes = test::BuildModel(model.plan);
+        if (!WriteBytes(std::string(kVariedDir) + "/" + model.name + ".dff", bytes))
+            return false;
+        g_variedNames.push_back(model.name);
+        result->modelBytes += bytes.size();
+        result->triangles += model.triangles;
+    }
+    result->files = static_cast<int>(g_variedNames.size());
+    SyncWorkFolder();
+    return true;
+}
+
+// The command keeps outputs that are there already: each run starts without.
+void RemoveVariedCollision() {
+    for (const std::string& name : g_variedNames)
+        std::remove((std::string(kVariedDir) + "/" + name + ".col").c_str());
+    SyncWorkFolder();
+}
+
+// Runs the command over the folder; its wall time, or -1 with `why` set. The
+// faces of every file written are added up in `faces`.
+double RunVariedCol(bool exact, int64_t* faces, std::string* why) {
+    RemoveVariedCollision();
+    std::vector<std::string> arguments = {
+        "brennix", "col", "-j", "2", "--surfaces", std::string("../") + kVariedRules};
+    if (exact)
+        arguments.insert(arguments.end(), {"--max-error", "0"});
+    arguments.push_back(".");
+    ChildResult run = RunChild(g_options.program, arguments, kVariedDir, "/dev/null", "cmd.err");
+    std::string log;
+    ReadText("cmd.err", &log);
+    if (!run.started || run.status != 0) {
+        *why = std::string(exact ? "--max-error 0" : "default") + ": exit status " +
+               std::to_string(run.status) + ": " + log.substr(0, 300);
+        return -1;
+    }
+    *faces = 0;
+    for (const std::string& name : g_variedNames) {
+        const int64_t count = ColFileFaces(std::string(kVariedDir) + "/" + name + ".col");
+        if (count < 0) {
+            *why = "no collision file for " + name;
+            return -1;
+        }
+        *faces += count;
+    }
+    return run.wallSeconds;
+}
+
+void BenchVariedCol(benchmark::State& state) {
+    VariedResult& result = g_varied;
+    result = VariedResult();
+    if (!WriteVariedFolder(&result)) {
+        result.error = "cannot write the models";
+        state.SkipWithError(result.error.c_str());
+        return;
+    }
+    for (auto _ : state) {
+        std::string why;
+        const double defaultSeconds = RunVariedCol(false, &result.defaultFaces, &why);
+        const double exactSeconds =
+            defaultSeconds < 0 ? -1 : RunVariedCol(true, &result.exactFaces, &why);
+        if (exactSeconds < 0) {
+            result.error = why;
+            state.SkipWithError(result.error.c_str());
+            break;
+        }
+        const std::string freshCopy =
+            std::string("rm -rf ") + kVariedCopyDir + " && mkdir " + kVariedCopyDir;
+        bool copied = std::system(freshCopy.c_str()) == 0;
+        SyncWorkFolder();
+        auto t0 = std::chrono::steady_clock::now();
+        for (size_t i = 0; i < g_variedNames.size() && copied; ++i) {
+            const std::string name = g_variedNames[i] + ".dff";
+            const std::string from = std::string(kVariedDir) + "/" + name;
+            copied = PlainCopy({from}, std::string(kVariedCopyDir) + "/" + name, FileBytes(from));
+        }
+        auto t1 = std::chrono::steady_clock::now();
+        if (!copied) {
+            result.error = "the copy failed";
+            state.SkipWithError(result.error.c_str());
+            break;
+        }
+        state.SetIterationTime(defaultSeconds);
+        result.defaultSeconds.push_back(defaultSeconds);
+        result.exactSeconds.push_back(exactSeconds);
+        result.copySeconds.push_back(Seconds(t0, t1));
+    }
+    const double defaultMs = Median(result.defaultSeconds) * 1e3;
+    const double exactMs = Median(result.exactSeconds) * 1e3;
+    state.counters["files"] = result.files;
+    state.counters["exact_ms"] = exactMs;
+    state.counters["x_exact"] = exactMs > 0 ? defaultMs / exactMs : 0;
+    state.counters["faces"] = static_cast<double>(result.defaultFaces);
+    state.counters["exact_faces"] = static_cast<double>(result.exactFaces);
+}
+
+// ---------------------------------------------------------------------------
+// The col command on the 100,000-triangle model: the other col rows take the
+// 65,533-triangle one, the most that --max-error 0 can write. Timed in this
+// process, after the benchmarks.
+
+struct FullColResult {
+    std::string model;
+    uint64_t inputBytes = 0;
+    std::vector<double> defaultSeconds;
+    std::vector<double> copySeconds;
+    int64_t defaultFaces = -1;
+    std::string defaultWhy;  // why the default failed, if it did
+    std::string exactWhy;    // why --max-error 0 failed, if it did
+    int64_t exactFaces = -1;
+};
+
+FullColResult g_fullCol;
+
+// One run of the col command's work on `path`; the faces, or -1 with `why`.
+int64_t ColOnce(const std::string& path, double maxError, std::string* why) {
+    WholeModel model;
+    if (model.Load(path.c_str()) < 0) {
+        *why = "cannot read " + path;
+        return -1;
+    }
+    ColRequest request;
+    request.maxError = maxError;
+    std::vector<uint8_t> bytes;
+    if (!GenerateColBytes(model, request, path.substr(0, path.size() - 4), &bytes, why))
+        return -1;
+    if (!cli::WriteFileAtomically("full.col", bytes.data(), bytes.size(), why))
+        return -1;
+    return ColFileFaces("full.col");
+}
+
+void MeasureFullCol() {
+    FullColResult& r = g_fullCol;
+    const SizeClass& top = SizeClasses().back();
+    r.model = ModelName(top);
+    r.inputBytes = FileBytes(r.model);
+    r.exactFaces = ColOnce(r.model, 0, &r.exactWhy);
+    for (int run = 0; run < 5; ++run) {
+        std::remove("full.col");
+        auto t0 = std::chrono::steady_clock::now();
+        r.defaultFaces = ColOnce(r.model, kDefaultMaxError, &r.defaultWhy);
+        auto t1 = std::chrono::steady_clock::now();
+        if (r.defaultFaces < 0)
+            break;
+        PlainCopy({r.model}, "copy.out", r.inputBytes);
+        auto t2 = std::chrono::steady_clock::now();
+        r.defaultSeconds.push_back(Seconds(t0, t1));
+        r.copySeconds.push_back(Seconds(t1, t2));
+    }
+    std::remove("full.col");
+}
+
+// ---------------------------------------------------------------------------
 // Peak resident size of each job on the largest model, one process per run.
 
 struct ProcessResult {
@@ -906,6 +1113,7 @@ std::vector<Traffic> CountTraffic() {
                 t.written = output;  // the rebuilt list is written from the geometry
                 break;
             case Job::kCol:
+            case Job::kColExact:
             case Job::kPaintCommand:
             case Job::kNightCommand:
                 break;
@@ -941,6 +1149,125 @@ uint64_t FaultBytes(long minorFaults) {
 // What a machine where page faults are dear pays for fresh memory, for the
 // fresh-memory table.
 constexpr double kDearMsPerMiB = 5.0;
+
+std::string FacesText(int64_t faces) {
+    return faces < 0 ? std::string("-") : std::to_string(faces);
+}
+
+// The col command with its default error bound beside --max-error 0 and the
+// plain copy, every size; the target on the largest.
+template <class Count>
+std::string ColPairReport(Count& count) {
+    const std::string top = SizeClasses().back().label;
+    std::string rows;
+    for (const SizeClass& size : SizeClasses()) {
+        auto d = g_jobResults.find(std::string("col/") + size.label);
+        auto e = g_jobResults.find(std::string("colexact/") + size.label);
+        if (d == g_jobResults.end() || e == g_jobResults.end() || d->second.job == nullptr ||
+            e->second.job == nullptr)
+            continue;
+        const JobResult& a = d->second;
+        const JobResult& b = e->second;
+        const bool isTop = top == size.label;
+        rows += "| " + std::string(size.label) + " | " +
+                std::to_string(TrianglesFor(*a.job, size)) + " | ";
+        if (!a.error.empty() || !b.error.empty() || a.jobSeconds.empty() || b.jobSeconds.empty()) {
+            rows += "failed: " + (a.error.empty() ? b.error : a.error) + " | | | | | | | | |\n";
+            if (isTop)
+                count(false);
+            continue;
+        }
+        const double ratio = a.JobMs() / b.JobMs();
+        rows += Format("%.3f", a.JobMs()) + " | " + Format("%.3f", b.JobMs()) + " | " +
+                Format("%.2f", ratio) + " | " + Format("%.3f", a.CopyMs()) + " | " +
+                Format("%.2f", a.JobMs() / a.CopyMs()) + " | " + FacesText(a.colFaces) + " | " +
+                FacesText(b.colFaces) + " | ";
+        if (isTop) {
+            const bool pass = ratio <= 3.0;
+            count(pass);
+            rows += std::string("<= 3.0 | ") + Verdict(pass) + " |\n";
+        } else {
+            rows += " | |\n";
+        }
+    }
+    const FullColResult& f = g_fullCol;
+    if (rows.empty() && f.model.empty())
+        return "";
+    std::string md = "\n## col with its default error bound beside --max-error 0\n\n";
+    md +=
+        "The rows *col* and *colexact* of the table above: the col command's work on one file "
+        "in this process, with its default error bound (" +
+        Format("%g", kDefaultMaxError) +
+        " model units: the mesh simplified within that distance) and with `--max-error 0` "
+        "(every triangle kept), on the models the col job reads (at the largest size the "
+        "65,533-triangle model, the most `--max-error 0` can write), beside the plain copy of "
+        "the same file. *faces*: in the file written. Target: the default at most 3 x "
+        "`--max-error 0` at the largest size.\n\n";
+    md +=
+        "| size | triangles | default ms | --max-error 0 ms | default / exact | copy ms | default "
+        "x copy | default faces | exact faces | target | result |\n";
+    md += "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|\n";
+    md += rows;
+    if (!f.model.empty()) {
+        const int32_t triangles = SizeClasses().back().triangles;
+        md += "\nOn the " + std::to_string(triangles) + "-triangle model (" + f.model + ", " +
+              MiB(f.inputBytes) + " MiB): ";
+        if (f.defaultSeconds.empty()) {
+            md += "the default failed: " + f.defaultWhy;
+        } else {
+            const double ms = Median(f.defaultSeconds) * 1e3;
+            const double copy = Median(f.copySeconds) * 1e3;
+            md += "the default takes " + Format("%.1f", ms) + " ms (median of " +
+                  std::to_string(f.defaultSeconds.size()) + " runs; " + Format("%.2f", ms / copy) +
+                  " x the plain copy, " + Format("%.1f", copy) + " ms) and writes " +
+                  FacesText(f.defaultFaces) + " faces";
+        }
+        md += f.exactFaces >= 0 ? "; `--max-error 0` writes " + FacesText(f.exactFaces) + " faces"
+                                : "; `--max-error 0` refuses it: " + f.exactWhy;
+        md += ".\n";
+    }
+    return md;
+}
+
+std::string VariedReport() {
+    const VariedResult& v = g_varied;
+    if (v.files == 0 && v.error.empty())
+        return "";
+    std::string md = "\n## col over a folder of varied models\n\n";
+    md += "`brennix col -j 2 --surfaces RULES .` as a child process over a folder of " +
+          std::to_string(v.files) + " models made from seed " +
+          std::to_string(g_options.variedSeed) +
+          " (finely tessellated boxes, terrain grids with relief, cylinders, spheres and "
+          "ellipsoids, thin plates, open surfaces, assemblies of 2 to 5 atomics on turned and "
+          "moved frames; most with several materials, each material a surface of its own by "
+          "the rules), " +
+          std::to_string(v.triangles) + " triangles and " + MiB(v.modelBytes) +
+          " MiB in all; with the default error bound and with `--max-error 0`, the collision "
+          "files removed and the folder synced before each run, median of " +
+          std::to_string(v.defaultSeconds.size()) +
+          " runs. *copy*: a loop that freads each model whole and fwrites it into an empty "
+          "folder. *faces*: the sum over the files written.\n\n";
+    md +=
+        "| files | triangles | default ms | --max-error 0 ms | default / exact | copy ms | default "
+        "faces | exact faces | default / exact faces |\n";
+    md += "|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+    if (!v.error.empty() || v.defaultSeconds.empty()) {
+        md += "| " + std::to_string(v.files) +
+              " | failed: " + (v.error.empty() ? std::string("no samples") : v.error) +
+              " | | | | | | | |\n";
+        return md;
+    }
+    const double a = Median(v.defaultSeconds) * 1e3, b = Median(v.exactSeconds) * 1e3;
+    md += "| " + std::to_string(v.files) + " | " + std::to_string(v.triangles) + " | " +
+          Format("%.1f", a) + " | " + Format("%.1f", b) + " | " + Format("%.2f", a / b) + " | " +
+          Format("%.1f", Median(v.copySeconds) * 1e3) + " | " + std::to_string(v.defaultFaces) +
+          " | " + std::to_string(v.exactFaces) + " | " +
+          Format("%.3f", v.exactFaces > 0 ? static_cast<double>(v.defaultFaces) /
+                                                static_cast<double>(v.exactFaces)
+                                          : 0.0) +
+          " |\n";
+    return md;
+}
 
 std::string Report(const std::vector<Traffic>& traffic) {
     std::string md;
@@ -991,6 +1318,8 @@ std::string Report(const std::vector<Traffic>& traffic) {
             md += " | |\n";
         }
     }
+
+    md += ColPairReport(count);
 
     md += "\n## Linearity: time per MiB at the largest size against 1 MiB\n\n";
     md +=
@@ -1128,6 +1457,9 @@ std::string Report(const std::vector<Traffic>& traffic) {
         }
     }
 
+    if (!g_options.skipBatch)
+        md += VariedReport();
+
     if (!g_options.skipMemory) {
         md += "\n## Peak memory on the largest model, and each job as a process of its own\n\n";
         md +=
@@ -1179,7 +1511,8 @@ std::string Report(const std::vector<Traffic>& traffic) {
             MiB(g_idleFreshBytes) +
             " MiB. *Input MiB*: all input files of the job. *Peak MiB*: the maximum resident "
             "size, as above. Targets: the jobs that read one model and make little from it "
-            "(info, genempty, genbox, genmesh, libgenerate, col) fresh <= 1.15 x input + 4 MiB; "
+            "(info, genempty, genbox, genmesh, libgenerate, col, colexact) fresh <= 1.15 x input + "
+            "4 MiB; "
             "append and libappend fresh <= 1.1 x input; night, libnight and nightcmd, whose "
             "two inputs are the same size, fresh <= 2.3 x one input (half the job's input); "
             "uniform, libpaint and paintcmd fresh <= 2.2 x input. *ms at " +
@@ -1392,6 +1725,11 @@ int main(int argc, char** argv) {
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond)
             ->Iterations(g_options.batchIterations);
+        benchmark::RegisterBenchmark(
+            ("batch/colvaried/" + std::to_string(g_options.variedFiles)).c_str(), BenchVariedCol)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(std::max(1, g_options.variedIterations));
         for (const CommandBatch& batch : CommandBatches()) {
             std::string name = batch.name;
             name = name.substr(0, name.find(' '));
@@ -1405,6 +1743,11 @@ int main(int argc, char** argv) {
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+
+    // With the col rows of the largest size, the col command on the largest
+    // model of all.
+    if (g_jobResults.count("col/" + std::string(SizeClasses().back().label)) != 0)
+        MeasureFullCol();
 
     if (!g_options.skipMemory)
         MeasureProcesses();

@@ -217,8 +217,9 @@ private:
     std::chrono::steady_clock::time_point last_;
 };
 
-// The col command's work on one file, as its steps.
-bool TimedCol(const JobFiles& files, StepTimer& t) {
+// The col command's work on one file, as its steps; with --max-error 0 when
+// `exact`.
+bool TimedCol(const JobFiles& files, bool exact, StepTimer& t) {
     using namespace brennix;
     t.Step("load whole clump");
     WholeModel model;
@@ -226,7 +227,10 @@ bool TimedCol(const JobFiles& files, StepTimer& t) {
     t.Step("generate");
     ColModel col;
     std::string why;
-    ok = ok && GenerateCol(model, ColRequest(), &col, &why);
+    ColRequest request;
+    if (exact)
+        request.maxError = 0;
+    ok = ok && GenerateCol(model, request, &col, &why);
     t.Step("build COL3");
     ByteBuffer out;
     const std::string name = files.inputs[0].substr(0, files.inputs[0].size() - 4);
@@ -242,8 +246,8 @@ bool TimedCol(const JobFiles& files, StepTimer& t) {
 
 bool TimedJob(const JobInfo& job, const JobFiles& files, StepTimer& t) {
     using namespace brennix;
-    if (job.job == Job::kCol)
-        return TimedCol(files, t);
+    if (job.job == Job::kCol || job.job == Job::kColExact)
+        return TimedCol(files, job.job == Job::kColExact, t);
     if (IsCommand(job)) {
         // The commands' steps are their own; the whole command is one.
         t.Step("command");
@@ -313,6 +317,7 @@ bool TimedJob(const JobInfo& job, const JobFiles& files, StepTimer& t) {
             ok = ok && model.SaveWithRebuiltGeometry(files.output.c_str()) > 0;
             break;
         case Job::kCol:
+        case Job::kColExact:
         case Job::kPaintCommand:
         case Job::kNightCommand:
             ok = false;  // above

@@ -4,11 +4,15 @@
 # process-all and the commands over 10,000 small models, the peak memory and
 # the fresh memory (pages touched for the first time, against a target per
 # job) of every job as a process of its own, the commands on hostile models
-# (time and peak memory against 8 x the input + 64 MiB), and the bytes each
-# job moves.
+# (time and peak memory against 8 x the input + 64 MiB), the bytes each
+# job moves, the col command with its default error bound beside
+# --max-error 0 on one model and over a folder of varied models; then
+# brennix_col_distance, which measures how far the default collision lies
+# from the exact one on every model it makes.
 # Prints the results as Markdown and writes them, with a description of the
-# machine, to bench/RESULTS.md. Takes about five minutes on two cores,
-# building included.
+# machine, to bench/RESULTS.md. Takes about ten minutes on two cores,
+# building included, most of it the col command's default over the varied
+# models and the distance measurement.
 #
 # The description of the machine includes what fresh pages cost here: the
 # median time of 5 runs that map 100 MiB of anonymous memory, write one byte
@@ -30,6 +34,9 @@
 #                    temporary file and a rename) can force its data out to the
 #                    disk, and the disk's speed then swamps the jobs' own cost.
 #   BENCH_JOBS       parallel build jobs (default: 2)
+#   BENCH_COL_DISTANCE  0 to leave out the distance measurement (default: 1).
+#                    It takes the same --varied-files and --varied-seed as
+#                    brennix_bench.
 #
 # Other engineers' builds skew the numbers: run it when `uptime` shows a
 # load well below 1; the load at the start and the end goes into the results.
@@ -54,7 +61,7 @@ if [[ ! -f "$build/CMakeCache.txt" ]] && command -v ninja >/dev/null; then
 fi
 cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
   -DBRENNIX_BUILD_BENCH=ON -DBRENNIX_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$jobs" --target brennix_bench
+cmake --build "$build" -j "$jobs" --target brennix_bench brennix_col_distance
 
 load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 # What fresh pages cost: "milliseconds minorFaults pageBytes" for 100 MiB.
@@ -63,6 +70,23 @@ read -r page_ms page_faults page_bytes \
 started=$(date +%s)
 table="$build/bench-results.md"
 "$build/bin/brennix_bench" --workdir="$work" --markdown="$table" "$@"
+distance="$build/col-distance.md"
+rm -f "$distance"
+if [[ "${BENCH_COL_DISTANCE:-1}" != 0 ]]; then
+  distance_flags=()
+  for flag in "$@"; do
+    case "$flag" in
+      --varied-files=*|--varied-seed=*) distance_flags+=("$flag") ;;
+    esac
+  done
+  # Exit status 1 means a model beyond the bound; the table says which.
+  status=0
+  "$build/bin/brennix_col_distance" --markdown="$distance" "${distance_flags[@]}" || status=$?
+  if (( status > 1 )); then
+    echo "brennix_col_distance failed (exit status $status)" >&2
+    rm -f "$distance"
+  fi
+fi
 seconds=$(( $(date +%s) - started ))
 load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
 
@@ -106,5 +130,9 @@ fstype="$( (findmnt -n -o FSTYPE -T "$work" 2>/dev/null || stat -f -c %T "$work"
   echo "$page_note"
   echo
   cat "$table"
+  if [[ -f "$distance" ]]; then
+    echo
+    cat "$distance"
+  fi
 } > bench/RESULTS.md
 echo "Wrote bench/RESULTS.md"
