@@ -66,11 +66,11 @@ struct ColRequest {
 
 // What the generator did with a mesh, for the summary and the report.
 struct ColStats {
-    uint64_t triangles = 0;     // triangles of the chosen atomics, as stored
-    uint32_t faces = 0;         // faces written
-    uint32_t vertices = 0;      // vertices written
-    double maxDistance = 0;     // largest distance measured between the two, model units
-    bool beyondBound = false;   // maxDistance exceeds maxError (face limits forced it)
+    uint64_t triangles = 0;    // triangles of the chosen atomics, as stored
+    uint32_t faces = 0;        // faces written
+    uint32_t vertices = 0;     // vertices written
+    double maxDistance = 0;    // largest distance measured between the two, model units
+    bool beyondBound = false;  // maxDistance exceeds maxError (face limits forced it)
 };
 
 constexpr uint32_t kMaxColFaces = 65535;

@@ -103,14 +103,17 @@ void TriangleTree::Build() {
     if (count_ == 0)
         return;
     order_.resize(count_);
-    std::vector<float> centres(3 * count_);
+    // Each triangle's box and (three times) its centre, made once.
+    std::vector<float> boxes(6 * count_), centres(3 * count_);
     for (size_t t = 0; t < count_; ++t) {
         order_[t] = static_cast<uint32_t>(t);
+        const float* p[3];
+        for (int corner = 0; corner < 3; ++corner)
+            p[corner] = positions_ + 3 * static_cast<size_t>(indices_[3 * t + corner]);
         for (int k = 0; k < 3; ++k) {
-            float sum = 0;
-            for (int corner = 0; corner < 3; ++corner)
-                sum += positions_[3 * static_cast<size_t>(indices_[3 * t + corner]) + k];
-            centres[3 * t + k] = sum;
+            boxes[6 * t + k] = std::min({p[0][k], p[1][k], p[2][k]});
+            boxes[6 * t + 3 + k] = std::max({p[0][k], p[1][k], p[2][k]});
+            centres[3 * t + k] = p[0][k] + p[1][k] + p[2][k];
         }
     }
     nodes_.reserve(2 * (count_ / kLeafSize + 1));
@@ -129,13 +132,10 @@ void TriangleTree::Build() {
             high[k] = -low[k];
         }
         for (uint32_t i = first; i < first + count; ++i) {
-            const uint32_t t = order_[i];
-            for (int corner = 0; corner < 3; ++corner) {
-                const float* p = positions_ + 3 * static_cast<size_t>(indices_[3 * t + corner]);
-                for (int k = 0; k < 3; ++k) {
-                    low[k] = std::min(low[k], p[k]);
-                    high[k] = std::max(high[k], p[k]);
-                }
+            const float* box = &boxes[6 * static_cast<size_t>(order_[i])];
+            for (int k = 0; k < 3; ++k) {
+                low[k] = std::min(low[k], box[k]);
+                high[k] = std::max(high[k], box[3 + k]);
             }
         }
         Node& node = nodes_[index];
@@ -180,6 +180,14 @@ double TriangleTree::Nearest(const double p[3], double limit, double enough,
         return limit;
     double best = limit * limit;
     const double goal = enough * enough;
+    // The triangle given is tried first: samples close together mostly
+    // share their nearest triangle, and a bound found at once prunes the
+    // walk or ends it.
+    if (triangle != nullptr && *triangle < count_) {
+        best = std::min(best, TriangleDistanceSquared(*triangle, p));
+        if (best <= goal)
+            return std::sqrt(best);
+    }
     uint32_t stack[64];
     size_t depth = 0;
     stack[depth++] = 0;
@@ -220,10 +228,26 @@ double TriangleTree::Nearest(const double p[3], double limit, double enough,
 double LargestDistance(const float* positions, const uint32_t* indices, size_t triangleCount,
                        const TriangleTree& to, double spacing, double stopAbove) {
     double largest = 0;
+    uint32_t hint = UINT32_MAX;
     // Samples no nearer than the largest so far cannot raise it: a query stops
     // at the first triangle within that distance.
     const double limit =
         std::isfinite(stopAbove) ? 2 * stopAbove + 1 : std::numeric_limits<double>::infinity();
+    // The centres first: where a lighter mesh strays, it mostly strays
+    // farthest inside its faces, so a failing check ends after one point a
+    // triangle.
+    if (std::isfinite(stopAbove)) {
+        for (size_t t = 0; t < triangleCount; ++t) {
+            const Vec centre =
+                (Corner(positions, indices[3 * t]) + Corner(positions, indices[3 * t + 1]) +
+                 Corner(positions, indices[3 * t + 2])) *
+                (1.0 / 3);
+            const double p[3] = {centre.x, centre.y, centre.z};
+            const double d = to.Nearest(p, limit, stopAbove, &hint);
+            if (d > stopAbove)
+                return d;
+        }
+    }
     for (size_t t = 0; t < triangleCount; ++t) {
         const Vec a = Corner(positions, indices[3 * t]), b = Corner(positions, indices[3 * t + 1]),
                   c = Corner(positions, indices[3 * t + 2]);
@@ -236,7 +260,7 @@ double LargestDistance(const float* positions, const uint32_t* indices, size_t t
                 const double u = static_cast<double>(i) / n, v = static_cast<double>(j) / n;
                 const Vec q = a + (b - a) * u + (c - a) * v;
                 const double p[3] = {q.x, q.y, q.z};
-                const double d = to.Nearest(p, limit, largest);
+                const double d = to.Nearest(p, limit, largest, &hint);
                 if (d > largest) {
                     largest = d;
                     if (largest > stopAbove)

@@ -16,8 +16,9 @@ public:
 
     // The distance from p to the nearest triangle, or `limit` when none is
     // nearer than `limit`. Stops at the first triangle found within
-    // `enough`, returning its distance. `triangle`, when given, receives the
-    // nearest triangle's number (unchanged when none is within `limit`).
+    // `enough`, returning its distance. `triangle`, when given, names a
+    // triangle to try first (any number at or above the count for none) and
+    // receives the nearest one found (unchanged when none is within `limit`).
     double Nearest(const double p[3], double limit, double enough = 0,
                    uint32_t* triangle = nullptr) const;
     size_t TriangleCount() const { return count_; }

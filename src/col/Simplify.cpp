@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <unordered_map>
 
@@ -19,9 +20,11 @@ namespace {
 constexpr size_t kKeepAtMost = 4;
 // A region that fails the check is cut in two while it holds more than this.
 constexpr size_t kSplitAbove = 48;
-// About this many sample points a side of one check; a region too large for
-// samples maxError/2 apart gets sparser ones.
-constexpr double kSampleBudget = 400000;
+// A check samples points half the bound apart, or, on a region large for
+// its triangle count, about this many points a triangle. Every corner is a
+// sample whatever the spacing, so a feature of the model that the lighter
+// mesh leaves out is found at its corners.
+constexpr double kSamplesPerTriangle = 16;
 
 uint64_t TriangleKey(uint32_t a, uint32_t b, uint32_t c) {
     uint32_t v[3] = {a, b, c};
@@ -62,7 +65,9 @@ double SampleSpacing(const float* positions, const uint32_t* indices, size_t tri
                      z = u[0] * v[1] - u[1] * v[0];
         area += std::sqrt(x * x + y * y + z * z) / 2;
     }
-    return std::max(bound / 2, std::sqrt(2 * area / kSampleBudget));
+    const double samples =
+        kSamplesPerTriangle * static_cast<double>(std::max<size_t>(triangleCount, 1));
+    return std::max(bound / 2, std::sqrt(2 * area / samples));
 }
 
 // A set of triangles simplified on its own, in the input's triangle order.
@@ -78,6 +83,22 @@ struct Outcome {
     double distance = 0;
 };
 
+// A region in the simplifier's terms, made once for all its attempts: its
+// own vertices, each split by surface into wedges, and the tree of its
+// triangles for the check.
+struct Prepared {
+    std::vector<uint32_t> globalOf;      // local -> input vertex
+    std::vector<float> localPositions;   // three floats a local vertex
+    std::vector<uint32_t> localIndices;  // the region, by local vertex
+    std::vector<float> wedgePositions;   // three floats a wedge
+    std::vector<uint32_t> wedgeLocal;    // wedge -> local vertex
+    std::vector<uint8_t> wedgeSurface;   // wedge -> surface
+    std::vector<uint32_t> wedgeIndices;  // the region, by wedge
+    float scale = 0;
+    double spacing = 0;
+    std::unique_ptr<TriangleTree> original;
+};
+
 class Simplifier {
 public:
     Simplifier(const SimplifyInput& input) : input_(input) {}
@@ -89,7 +110,8 @@ private:
     std::vector<Region> ConnectedParts() const;
     void Simplify(Region region, double bound, SimplifyResult* out);
     enum class Verdict { kAccepted, kBeyondBound, kNoGain };
-    Verdict Attempt(const Region& region, double bound, double error, bool lockBorder,
+    void Prepare(const Region& region, double bound, Prepared* prepared) const;
+    Verdict Attempt(const Prepared& region, double bound, double error, bool lockBorder,
                     Outcome* outcome);
     void Keep(const Region& region, SimplifyResult* out) const;
     std::pair<Region, Region> Halves(const Region& region) const;
@@ -186,18 +208,19 @@ std::pair<Region, Region> Simplifier::Halves(const Region& region) const {
 // `bound` both ways. Each vertex is split by surface first, so that the
 // simplifier sees where surfaces meet as a seam: both sides of it collapse
 // together and keep the edges they share.
-Simplifier::Verdict Simplifier::Attempt(const Region& region, double bound, double error,
-                                        bool lockBorder, Outcome* outcome) {
+void Simplifier::Prepare(const Region& region, double bound, Prepared* prepared) const {
     const size_t count = region.triangles.size();
     // Local vertices (in order of first use) and their surface copies.
     std::unordered_map<uint64_t, uint32_t> wedgeOf;
     std::unordered_map<uint32_t, uint32_t> localOf;
-    std::vector<uint32_t> globalOf;                 // local -> input vertex
-    std::vector<float> wedgePositions;              // three floats a wedge
-    std::vector<uint32_t> wedgeLocal;               // wedge -> local vertex
-    std::vector<uint8_t> wedgeSurface;              // wedge -> surface
-    std::vector<uint32_t> wedgeIndices(3 * count);  // the region, by wedge
-    std::vector<uint32_t> localIndices(3 * count);  // the region, by local vertex
+    std::vector<uint32_t>& globalOf = prepared->globalOf;
+    std::vector<float>& wedgePositions = prepared->wedgePositions;
+    std::vector<uint32_t>& wedgeLocal = prepared->wedgeLocal;
+    std::vector<uint8_t>& wedgeSurface = prepared->wedgeSurface;
+    std::vector<uint32_t>& wedgeIndices = prepared->wedgeIndices;
+    std::vector<uint32_t>& localIndices = prepared->localIndices;
+    wedgeIndices.resize(3 * count);
+    localIndices.resize(3 * count);
     wedgeOf.reserve(3 * count);
     localOf.reserve(3 * count);
     for (size_t i = 0; i < count; ++i) {
@@ -220,19 +243,35 @@ Simplifier::Verdict Simplifier::Attempt(const Region& region, double bound, doub
             wedgeIndices[3 * i + c] = wedge.first->second;
         }
     }
-    std::vector<float> localPositions(3 * globalOf.size());
+    std::vector<float>& localPositions = prepared->localPositions;
+    localPositions.resize(3 * globalOf.size());
     for (size_t v = 0; v < globalOf.size(); ++v)
         std::copy(input_.positions + 3 * static_cast<size_t>(globalOf[v]),
                   input_.positions + 3 * static_cast<size_t>(globalOf[v]) + 3,
                   localPositions.begin() + static_cast<std::ptrdiff_t>(3 * v));
+    prepared->scale = meshopt_simplifyScale(wedgePositions.data(), wedgeLocal.size(), 12);
+    // The check samples both ways, points no farther apart than half the
+    // bound (or sparser on a region large for its triangle count).
+    prepared->spacing = SampleSpacing(localPositions.data(), localIndices.data(), count, bound);
+    prepared->original =
+        std::make_unique<TriangleTree>(localPositions.data(), localIndices.data(), count);
+}
 
+Simplifier::Verdict Simplifier::Attempt(const Prepared& region, double bound, double error,
+                                        bool lockBorder, Outcome* outcome) {
+    const size_t count = region.localIndices.size() / 3;
+    const std::vector<uint32_t>& wedgeLocal = region.wedgeLocal;
+    const std::vector<uint8_t>& wedgeSurface = region.wedgeSurface;
+    const std::vector<float>& localPositions = region.localPositions;
+    const std::vector<uint32_t>& localIndices = region.localIndices;
     const size_t wedgeCount = wedgeLocal.size();
-    const float scale = meshopt_simplifyScale(wedgePositions.data(), wedgeCount, 12);
+    const float scale = region.scale;
     if (!(scale > 0))
         return Verdict::kNoGain;
+    const std::vector<uint32_t>& wedgeIndices = region.wedgeIndices;
     std::vector<uint32_t> simplified(wedgeIndices.size());
     const size_t written = meshopt_simplify(
-        simplified.data(), wedgeIndices.data(), wedgeIndices.size(), wedgePositions.data(),
+        simplified.data(), wedgeIndices.data(), wedgeIndices.size(), region.wedgePositions.data(),
         wedgeCount, 12, 3, static_cast<float>(error / scale),
         lockBorder ? static_cast<unsigned>(meshopt_SimplifyLockBorder) : 0u, nullptr);
     simplified.resize(written);
@@ -275,10 +314,8 @@ Simplifier::Verdict Simplifier::Attempt(const Region& region, double bound, doub
     if (resultCount >= count)
         return Verdict::kNoGain;
 
-    // The check, both ways, on points no farther apart than half the bound
-    // (or sparser for a large region).
-    const double spacing = SampleSpacing(localPositions.data(), localIndices.data(), count, bound);
-    const TriangleTree original(localPositions.data(), localIndices.data(), count);
+    const double spacing = region.spacing;
+    const TriangleTree& original = *region.original;
     const double outward = LargestDistance(localPositions.data(), result.data(), resultCount,
                                            original, spacing, bound);
     if (outward > bound)
@@ -292,7 +329,7 @@ Simplifier::Verdict Simplifier::Attempt(const Region& region, double bound, doub
     outcome->indices.clear();
     outcome->indices.reserve(result.size());
     for (uint32_t local : result)
-        outcome->indices.push_back(globalOf[local]);
+        outcome->indices.push_back(region.globalOf[local]);
     outcome->surfaces = std::move(surfaces);
     outcome->distance = std::max(outward, inward);
     return Verdict::kAccepted;
@@ -312,11 +349,13 @@ void Simplifier::Simplify(Region region, double bound, SimplifyResult* out) {
         }
         // A whole part first moves its open borders freely; a piece of one
         // keeps its cut edges where they are, so that the pieces still meet.
+        Prepared prepared;
+        Prepare(current, bound, &prepared);
         Verdict verdict = Verdict::kBeyondBound;
         if (current.whole)
-            verdict = Attempt(current, bound, bound, false, &outcome);
+            verdict = Attempt(prepared, bound, bound, false, &outcome);
         if (verdict != Verdict::kAccepted)
-            verdict = Attempt(current, bound, bound, true, &outcome);
+            verdict = Attempt(prepared, bound, bound, true, &outcome);
         bool done = verdict == Verdict::kAccepted;
         // Where the simplifier finds nothing to take away even at the full
         // bound (a mesh of many-sided edges, say), smaller pieces fare no
@@ -333,7 +372,7 @@ void Simplifier::Simplify(Region region, double bound, SimplifyResult* out) {
             continue;
         }
         for (double error = bound / 2; !done && error >= bound / 8; error /= 2)
-            done = Attempt(current, bound, error, true, &outcome) == Verdict::kAccepted;
+            done = Attempt(prepared, bound, error, true, &outcome) == Verdict::kAccepted;
         if (!done) {
             Keep(current, out);
             continue;
@@ -411,9 +450,9 @@ void Sloppy(const SimplifyInput& input, const SimplifyOptions& options, const Fi
             for (int k = 0; k < 3; ++k)
                 centre[k] +=
                     input.positions[3 * static_cast<size_t>(result->indices[i + c]) + k] / 3.0;
-        uint32_t nearest = 0;
+        uint32_t nearest = UINT32_MAX;
         tree.Nearest(centre, std::numeric_limits<double>::infinity(), 0, &nearest);
-        result->surfaces.push_back(input.surfaces[nearest]);
+        result->surfaces.push_back(input.surfaces[nearest < input.triangleCount ? nearest : 0]);
     }
     result->maxDistance = result->indices.empty()
                               ? 0
