@@ -2,6 +2,7 @@
 // clump's Extension.
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "cli/ModelCommands.h"
 #include "col/ColInfo.h"
@@ -12,6 +13,12 @@ namespace brennix::cli {
 namespace {
 
 int RunAttach(AttachRequest request, const GeneratorOptions& options) {
+    if (options.faceGroups || options.noFaceGroups) {
+        PrintError(std::string(options.faceGroups ? "--face-groups" : "--no-face-groups") +
+                   ": attach writes no face groups (the game drops them from collision held in "
+                   "a model)");
+        return kExitUsage;
+    }
     if (!ApplyGeneratorOptions(options, &request.generator))
         return kExitUsage;
     std::vector<InputFile> files = ExpandInputs(request.inputs.paths, request.inputs.recursive);
@@ -46,22 +53,39 @@ int RunAttach(AttachRequest request, const GeneratorOptions& options) {
             rules.otherInputs.emplace_back(ColFileBeside(files[i].path), "the collision file");
     }
     const std::vector<std::string> refusals = CheckOutputs(files, outputs, rules);
-    return RunCommandBatch(
-        "attach", files, request.inputs.jobs,
-        [&request, &refusals](size_t index, const std::string& path) {
+    std::vector<ColStats> stats(files.size());  // each job fills its own
+    std::vector<uint8_t> made(files.size(), 0);
+    BatchSettings settings;
+    settings.command = "attach";
+    settings.jobs = request.inputs.jobs;
+    const BatchResult result = RunBatch(
+        files,
+        [&](size_t index, const std::string& path) {
             if (!refusals[index].empty()) {
                 FileOutcome outcome;
                 outcome.reason = refusals[index];
                 return outcome;
             }
-            return AttachModelFile(request, path);
+            FileOutcome outcome = AttachModelFile(request, path, &stats[index]);
+            made[index] = outcome.ok ? 1 : 0;
+            return outcome;
         },
-        "written");
+        settings);
+    ColTally tally;
+    if (request.generate && request.generator.shape == ColShape::kMesh) {
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (made[i] != 0)
+                tally.Add(stats[i]);
+        }
+    }
+    PrintSummary(result, "written", tally.SummaryText());
+    return result.ExitCode();
 }
 
 }  // namespace
 
-FileOutcome AttachModelFile(const AttachRequest& request, const std::string& path) {
+FileOutcome AttachModelFile(const AttachRequest& request, const std::string& path,
+                            ColStats* stats) {
     FileOutcome outcome;
     WholeModel model;
     if (!LoadClumpModel(path, &model, &outcome.reason))
@@ -77,9 +101,11 @@ FileOutcome AttachModelFile(const AttachRequest& request, const std::string& pat
     std::vector<uint8_t> beside;
     const std::vector<uint8_t>* col = &request.colBytes;
     if (request.generate) {
+        ColRequest generator = request.generator;
+        generator.faceGroups = FaceGroups::kOff;
         std::vector<std::string> notes;
-        if (!GenerateColBytes(model, request.generator, ModelNameOf(path), &beside, &outcome.reason,
-                              &notes))
+        if (!GenerateColBytes(model, generator, ModelNameOf(path), &beside, &outcome.reason, &notes,
+                              stats))
             return outcome;
         for (const std::string& note : notes)
             outcome.messages += "[info] " + path + ": " + note + "\n";

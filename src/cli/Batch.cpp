@@ -302,12 +302,14 @@ BatchResult RunBatch(const std::vector<InputFile>& inputs, const FileJob& job,
     return result;
 }
 
-void PrintSummary(const BatchResult& result, const char* doneWord) {
+void PrintSummary(const BatchResult& result, const char* doneWord, const std::string& more) {
     std::fflush(stdout);
     std::fprintf(stderr, "[info] %zu %s: %zu %s", result.total,
                  result.total == 1 ? "file" : "files", result.succeeded, doneWord);
     if (result.failed > 0)
         std::fprintf(stderr, ", %zu failed", result.failed);
+    if (!more.empty())
+        std::fprintf(stderr, ", %s", more.c_str());
     std::fputc('\n', stderr);
 }
 

@@ -77,8 +77,9 @@ BatchResult RunBatch(const std::vector<InputFile>& inputs, const FileJob& job,
                      const BatchSettings& settings);
 
 // "[info] 3 files: 2 written, 1 failed" on standard error; `doneWord` names
-// a success ("written", "read").
-void PrintSummary(const BatchResult& result, const char* doneWord);
+// a success ("written", "read"). `more`, when not empty, follows on the same
+// line after a comma.
+void PrintSummary(const BatchResult& result, const char* doneWord, const std::string& more = "");
 
 // A command whose work is the batch alone: RunBatch with `command` naming
 // the progress line and `jobs` workers, then PrintSummary. Returns the

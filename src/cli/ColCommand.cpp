@@ -1,5 +1,7 @@
 // brennix col: one standard COL3 collision file per model, made from every
 // atomic of the clump, or one COL archive of all of them.
+#include <cmath>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <utility>
@@ -25,14 +27,15 @@ struct ColCommandRequest {
 // One model file to standard COL3 bytes, for the caller to Release. False
 // with `why` set. The model's warnings are added to `messages`.
 bool MakeColOfFile(const std::string& path, const ColRequest& request, ByteBuffer* out,
-                   std::string* why, std::vector<std::string>* notes, std::string* messages) {
+                   std::string* why, std::vector<std::string>* notes, std::string* messages,
+                   ColStats* stats) {
     WholeModel model;
     if (model.Load(path.c_str()) < 0) {
         *why = ReadFailureReason(path);
         return false;
     }
     *messages += WarningLines(model, path);
-    return GenerateColBytes(model, request, ModelNameOf(path), out, why, notes);
+    return GenerateColBytes(model, request, ModelNameOf(path), out, why, notes, stats);
 }
 
 // A COL3 image freed when it goes out of scope.
@@ -43,6 +46,18 @@ struct OwnedImage {
     OwnedImage& operator=(const OwnedImage&) = delete;
     ~OwnedImage() { bytes.Release(); }
 };
+
+// A number that is finite and not negative.
+CLI::Validator FiniteNonNegativeValidator() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            double value = 0;
+            if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || value < 0)
+                return "Value " + text + " is not a finite number of 0 or more";
+            return std::string();
+        },
+        "");
+}
 
 bool ReadTextFile(const std::string& path, std::string* text, std::string* why) {
     std::vector<uint8_t> bytes;
@@ -79,6 +94,8 @@ int RunCol(const ColCommandRequest& command) {
     const std::vector<std::string> refusals = CheckOutputs(files, outputs, rules);
 
     std::vector<OwnedImage> entries(toArchive ? files.size() : 0);
+    std::vector<ColStats> stats(files.size());  // each job fills its own
+    std::vector<uint8_t> made(files.size(), 0);
     auto job = [&](size_t index, const std::string& path) {
         FileOutcome outcome;
         if (!refusals[index].empty()) {
@@ -87,11 +104,11 @@ int RunCol(const ColCommandRequest& command) {
         }
         OwnedImage image;
         std::vector<std::string> notes;
-        const bool made =
-            MakeColOfFile(path, request, &image.bytes, &outcome.reason, &notes, &outcome.messages);
+        const bool generated = MakeColOfFile(path, request, &image.bytes, &outcome.reason, &notes,
+                                             &outcome.messages, &stats[index]);
         for (const std::string& note : notes)
             outcome.messages += "[info] " + path + ": " + note + "\n";
-        if (!made)
+        if (!generated)
             return outcome;
         if (toArchive) {
             std::swap(entries[index].bytes, image.bytes);  // the entry takes it over
@@ -101,6 +118,7 @@ int RunCol(const ColCommandRequest& command) {
                                         &outcome.reason, command.force)) {
             return outcome;
         }
+        made[index] = 1;
         outcome.ok = true;
         return outcome;
     };
@@ -131,7 +149,14 @@ int RunCol(const ColCommandRequest& command) {
             exitCode = kExitFailed;
         }
     }
-    PrintSummary(result, toArchive ? "added" : "written");
+    ColTally tally;
+    if (request.shape == ColShape::kMesh && result.succeeded > 0) {
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (made[i] != 0)
+                tally.Add(stats[i]);
+        }
+    }
+    PrintSummary(result, toArchive ? "added" : "written", tally.SummaryText());
     return exitCode;
 }
 
@@ -179,17 +204,42 @@ void AddGeneratorOptions(CLI::App& command, ColRequest& generator, GeneratorOpti
                         "wins, others get --surface")
             ->type_name("FILE")
             ->check(ExistingFileValidator()));
-    declared.push_back(command.add_flag(
-        "--face-groups", generator.faceGroups,
-        "Order the faces in groups of at most 50 with a box each, for large meshes"));
+    declared.push_back(
+        command
+            .add_option("--max-error", generator.maxError,
+                        "How far, in model units, the faces may depart from the triangles, "
+                        "measured both ways; fewer faces where they stay within it (default "
+                        "0.05; 0 keeps every triangle)")
+            ->type_name("D")
+            ->check(FiniteNonNegativeValidator()));
+    declared.push_back(command
+                           .add_option("--max-faces", generator.maxFaces,
+                                       "At most N faces, past --max-error when it takes that")
+                           ->type_name("N")
+                           ->check(CLI::Range(1u, kMaxColFaces)));
     if (generate != nullptr) {
         for (CLI::Option* option : declared)
             option->needs(generate)->group("With --generate");
+        // Collision held in a model loses its face groups when the game loads
+        // it: attach never writes them, and says so when they are asked for.
+        command.add_flag("--face-groups", options.faceGroups)->group("");
+        command.add_flag("--no-face-groups", options.noFaceGroups)->group("");
+        return;
     }
+    CLI::Option* on = command.add_flag(
+        "--face-groups", options.faceGroups,
+        "Order the faces in groups of at most 50 with a box each, whatever their number "
+        "(default: for more than 80 faces)");
+    command.add_flag("--no-face-groups", options.noFaceGroups, "Write the faces without groups")
+        ->excludes(on);
 }
 
 bool ApplyGeneratorOptions(const GeneratorOptions& options, ColRequest* generator) {
     generator->weld = !options.noWeld;
+    if (options.faceGroups)
+        generator->faceGroups = FaceGroups::kOn;
+    else if (options.noFaceGroups)
+        generator->faceGroups = FaceGroups::kOff;
     generator->surface = static_cast<uint8_t>(options.surface);
     if (options.surfacesFile.empty())
         return true;
@@ -203,6 +253,34 @@ bool ApplyGeneratorOptions(const GeneratorOptions& options, ColRequest* generato
         return false;
     }
     return true;
+}
+
+void ColTally::Add(const ColStats& stats) {
+    ++models;
+    triangles += stats.triangles;
+    faces += stats.faces;
+    maxDistance = std::fmax(maxDistance, stats.maxDistance);
+}
+
+std::string ColTally::SummaryText() const {
+    if (models == 0)
+        return "";
+    return GroupedCount(triangles) + (triangles == 1 ? " triangle -> " : " triangles -> ") +
+           GroupedCount(faces) + (faces == 1 ? " face" : " faces") + ", largest distance " +
+           DistanceText(maxDistance);
+}
+
+std::string GroupedCount(uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, 1, ',');
+    return digits;
+}
+
+std::string DistanceText(double distance) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.3f", distance);
+    return text;
 }
 
 void AddColCommand(CLI::App& app, CommandContext& context) {

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/ModelCommands.h"
+#include "col/ColGenerate.h"
 #include "col/ColInfo.h"
 #include "dff/DffModel.h"
 
@@ -123,6 +124,33 @@ json Float(float value) {
 
 json Vector3(const float* v) {
     return json::array({Float(v[0]), Float(v[1]), Float(v[2])});
+}
+
+// What `col` with its default options would make of the model.
+struct MadeCollision {
+    bool ok = false;
+    ColStats stats;
+    std::string why;  // when not ok
+};
+
+MadeCollision MakeDefaultCollision(const WholeModel& m) {
+    MadeCollision made;
+    ColModel col;
+    made.ok = GenerateCol(m, ColRequest(), &col, &made.why, nullptr, &made.stats);
+    return made;
+}
+
+json MadeCollisionJson(const MadeCollision& made) {
+    if (!made.ok)
+        return {{"triangles", nullptr},   {"faces", nullptr},       {"vertices", nullptr},
+                {"maxDistance", nullptr}, {"beyondBound", nullptr}, {"error", made.why}};
+    const ColStats& s = made.stats;
+    return {{"triangles", s.triangles},
+            {"faces", s.faces},
+            {"vertices", s.vertices},
+            {"maxDistance", std::isfinite(s.maxDistance) ? json(s.maxDistance) : json(nullptr)},
+            {"beyondBound", s.beyondBound},
+            {"error", nullptr}};
 }
 
 json CollisionJson(const WholeModel& m, const ChunkPlace& entry, size_t position) {
@@ -297,6 +325,7 @@ std::string JsonReport(const WholeModel& m, const std::string& path) {
     doc.Array("collisions", collisions.size(), [&](size_t i) {
         return CollisionJson(m, m.extensionEntries[collisions[i]], collisions[i]);
     });
+    doc.Value("generated", m.hasClump ? MadeCollisionJson(MakeDefaultCollision(m)) : json(nullptr));
     doc.Array("errors", m.problems.size(),
               [&m](size_t i) { return ProblemJson(m.problems[i], false); });
     doc.Value("errorCount", m.problemCount);
@@ -461,6 +490,20 @@ std::string TextReportOf(const WholeModel& m, const std::string& path) {
             text += ColSummaryResultText(result);
         }
         r.Line("collision", text);
+    }
+    if (m.hasClump) {
+        const MadeCollision made = MakeDefaultCollision(m);
+        const ColStats& s = made.stats;
+        if (made.ok)
+            r.Line("collision",
+                   "made by col: " + GroupedCount(s.triangles) +
+                       (s.triangles == 1 ? " triangle -> " : " triangles -> ") +
+                       GroupedCount(s.faces) + (s.faces == 1 ? " face, " : " faces, ") +
+                       GroupedCount(s.vertices) + (s.vertices == 1 ? " vertex" : " vertices") +
+                       ", largest distance " + DistanceText(s.maxDistance) +
+                       (s.beyondBound ? " (past the 0.05 bound, to fit the COL3 limits)" : ""));
+        else
+            r.Line("collision", "made by col: none, " + Printable(made.why));
     }
     for (const ModelProblem& p : m.problems) {
         std::string text = p.step + ": " + p.message + " (" + std::to_string(p.code);

@@ -53,6 +53,8 @@ struct InfoRequest {
 FileOutcome DescribeModelFile(const InfoRequest& request, const std::string& path);
 // The report itself: aligned text, or one JSON document and its line break
 // (docs/info-json.md). Its size grows with the file's, by a small factor.
+// A model with a clump is also run through the collision generator with the
+// `col` defaults, to say what `col` would make: that is most of the work.
 std::string ModelReport(const WholeModel& model, const std::string& path, bool json);
 // The model's warnings for standard error, "[warning] FILE: STEP: MESSAGE" a
 // line, and a line counting those not kept in words; empty without warnings.
@@ -68,7 +70,10 @@ struct AttachRequest {
     bool vehicle = false;           // write the entry as a vehicle's
     WriteTarget target;
 };
-FileOutcome AttachModelFile(const AttachRequest& request, const std::string& path);
+// Generating, the collision embedded never holds face groups, whatever
+// `request.generator` says. `stats`, when given, receives the generator's.
+FileOutcome AttachModelFile(const AttachRequest& request, const std::string& path,
+                            ColStats* stats = nullptr);
 
 struct ExtractRequest {
     InputOptions inputs;
@@ -104,15 +109,36 @@ struct GeneratorOptions {
     std::string surfacesFile;  // --surfaces: rules read by ApplyGeneratorOptions
     bool noWeld = false;
     unsigned surface = 0;
+    bool faceGroups = false;    // --face-groups: FaceGroups::kOn
+    bool noFaceGroups = false;  // --no-face-groups: FaceGroups::kOff
 };
-// Declares --place, --shape, --skip, --no-weld, --surface, --surfaces and
-// --face-groups, bound to `generator` and `options`. With `generate` given
-// (attach), each of them needs it and is listed under "With --generate".
+// Declares --place, --shape, --skip, --no-weld, --surface, --surfaces,
+// --max-error, --max-faces, --face-groups and --no-face-groups, bound to
+// `generator` and `options`. With `generate` given (attach), each of them
+// needs it and is listed under "With --generate", except the two face-group
+// flags, which are hidden: the command refuses them.
 void AddGeneratorOptions(CLI::App& command, ColRequest& generator, GeneratorOptions& options,
                          CLI::Option* generate = nullptr);
 // Completes `generator` with `options`, reading the --surfaces file. Prints
 // the problem; false means a usage error.
 bool ApplyGeneratorOptions(const GeneratorOptions& options, ColRequest* generator);
+
+// The meshes made in one run, added up for its summary line.
+struct ColTally {
+    size_t models = 0;
+    uint64_t triangles = 0;
+    uint64_t faces = 0;
+    double maxDistance = 0;
+    void Add(const ColStats& stats);
+    // "120,334 triangles -> 9,870 faces, largest distance 0.049"; empty when
+    // nothing was added.
+    std::string SummaryText() const;
+};
+
+// A count with its thousands apart: "120,334".
+std::string GroupedCount(uint64_t n);
+// A measured distance in model units, to the thousandth: "0.049".
+std::string DistanceText(double distance);
 
 // ---------------------------------------------------------------------------
 // Helpers shared by the commands.
