@@ -1,0 +1,2 @@
+// brennix info on COL files.
+#include "cli/ModelCommands.h"

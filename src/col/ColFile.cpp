@@ -1,0 +1,1 @@
+#include "col/ColFile.h"

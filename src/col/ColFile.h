@@ -1,0 +1,122 @@
+// COL files of every version: the entries of a file or archive read into one
+// collision model, checked, and written again as version 1, 2 or 3.
+//
+// A COL file is a run of entries, each "COLL", "COL2", "COL3" or "COL4", a
+// 32-bit size (the entry's length less 8), a 22-byte name, a 16-bit model id
+// and the version's own header and sections.
+//
+// Nothing here prints or keeps state.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace brennix {
+
+struct ColFileSurface {
+    uint8_t material = 0;
+    uint8_t flag = 0;
+    uint8_t brightness = 0;
+    uint8_t light = 0;
+};
+
+struct ColFileSphere {
+    float centre[3] = {0, 0, 0};
+    float radius = 0;
+    ColFileSurface surface;
+};
+
+struct ColFileBox {
+    float min[3] = {0, 0, 0};
+    float max[3] = {0, 0, 0};
+    ColFileSurface surface;
+};
+
+struct ColFileLine {
+    float start[3] = {0, 0, 0};
+    float end[3] = {0, 0, 0};
+};
+
+// Version 1 stores a whole surface with each face; versions 2 and later a
+// material and a light byte (flag and brightness are then 0).
+struct ColFileFace {
+    uint32_t a = 0, b = 0, c = 0;
+    ColFileSurface surface;
+};
+
+struct ColFileFaceGroup {
+    float min[3] = {0, 0, 0};
+    float max[3] = {0, 0, 0};
+    uint16_t first = 0, last = 0;  // face range, both included
+};
+
+using ColFilePoint = std::array<float, 3>;
+
+// One entry, whatever its version. Vertices are in model units: versions 2
+// and later store them in 1/128 steps, which a float holds exactly.
+struct ColEntry {
+    int version = 3;             // 1 ("COLL") to 4
+    uint8_t nameBytes[22] = {};  // as stored
+    std::string name;            // up to the first zero byte
+    bool nameTerminated = true;  // a zero byte within the 22
+    uint16_t modelId = 0xFFFF;
+    float boundsMin[3] = {0, 0, 0};
+    float boundsMax[3] = {0, 0, 0};
+    float centre[3] = {0, 0, 0};
+    float radius = 0;
+    uint32_t flags = 0;  // versions 2 and later, as stored
+    std::vector<ColFileSphere> spheres;
+    std::vector<ColFileBox> boxes;
+    std::vector<ColFileLine> lines;
+    std::vector<ColFilePoint> vertices;
+    std::vector<ColFileFace> faces;
+    std::vector<ColFileFaceGroup> faceGroups;
+    std::vector<ColFilePoint> shadowVertices;  // version 3 and later
+    std::vector<ColFileFace> shadowFaces;
+    uint32_t version4Field = 0;  // the field version 4 adds
+
+    // Where the entry lies in the file it was read from: its first byte and
+    // its length (size field + 8).
+    size_t offset = 0;
+    size_t length = 0;
+};
+
+// A problem found while reading: the entry it concerns (its number in the
+// file; entries.size() for the file as a whole) and what it is.
+struct ColFileProblem {
+    size_t entry = 0;
+    std::string message;
+};
+
+struct ColFile {
+    std::vector<ColEntry> entries;  // every entry read whole, in file order
+    std::vector<ColFileProblem> errors;
+    std::vector<ColFileProblem> warnings;
+};
+
+// Reads every entry of a COL file or archive, each read bounded by the
+// entry and the buffer. Errors: a size field that does not match the walk
+// of the sections, a section outside its entry, a face naming a vertex the
+// entry does not hold, an archive that does not end on an entry (trailing
+// bytes that are not an entry). Warnings: bounds that do not enclose the
+// entry's primitives, flags that disagree with the contents (flag 2 with
+// nothing in it, face groups without flag 8), version-1 vertices outside
+// what versions 2 and 3 can hold (-256 .. 255.99), names without a
+// terminator. Returns false when the file holds no entry at all or any
+// error was found; `out` then still holds what could be read. Never throws.
+bool ReadColFile(const uint8_t* data, size_t length, ColFile* out);
+
+// The bytes of one entry in the standard layout of `version` (1, 2 or 3):
+// size field = length - 8, sections in the usual order, flag 2 when a
+// sphere, box or face is written, flag 8 with face groups, flag 16 with a
+// shadow mesh. False with `why` when the version cannot hold the entry:
+// a vertex outside -256 .. 255.99 for versions 2 and 3, more than 65535
+// spheres, boxes, faces or shadow faces. What the version does not carry
+// (shadow mesh below 3, face groups in 1) is simply not written; the caller
+// says so. Never throws; false with "out of memory" when memory runs out.
+bool WriteColEntry(const ColEntry& entry, int version, std::vector<uint8_t>* out, std::string* why);
+
+}  // namespace brennix

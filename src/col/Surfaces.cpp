@@ -1,0 +1,1 @@
+#include "col/Surfaces.h"
