@@ -96,7 +96,8 @@ struct Prepared {
     std::vector<uint32_t> wedgeIndices;  // the region, by wedge
     float scale = 0;
     double spacing = 0;
-    std::unique_ptr<TriangleTree> original;
+    // Made by the first attempt that gets as far as the check.
+    mutable std::unique_ptr<TriangleTree> original;
 };
 
 class Simplifier {
@@ -253,8 +254,6 @@ void Simplifier::Prepare(const Region& region, double bound, Prepared* prepared)
     // The check samples both ways, points no farther apart than half the
     // bound (or sparser on a region large for its triangle count).
     prepared->spacing = SampleSpacing(localPositions.data(), localIndices.data(), count, bound);
-    prepared->original =
-        std::make_unique<TriangleTree>(localPositions.data(), localIndices.data(), count);
 }
 
 Simplifier::Verdict Simplifier::Attempt(const Prepared& region, double bound, double error,
@@ -315,6 +314,9 @@ Simplifier::Verdict Simplifier::Attempt(const Prepared& region, double bound, do
         return Verdict::kNoGain;
 
     const double spacing = region.spacing;
+    if (region.original == nullptr)
+        region.original =
+            std::make_unique<TriangleTree>(localPositions.data(), localIndices.data(), count);
     const TriangleTree& original = *region.original;
     const double outward = LargestDistance(localPositions.data(), result.data(), resultCount,
                                            original, spacing, bound);
@@ -354,7 +356,8 @@ void Simplifier::Simplify(Region region, double bound, SimplifyResult* out) {
         Verdict verdict = Verdict::kBeyondBound;
         if (current.whole)
             verdict = Attempt(prepared, bound, bound, false, &outcome);
-        if (verdict != Verdict::kAccepted)
+        // Locked borders only take away less: no gain without them is none with.
+        if (verdict == Verdict::kBeyondBound)
             verdict = Attempt(prepared, bound, bound, true, &outcome);
         bool done = verdict == Verdict::kAccepted;
         // Where the simplifier finds nothing to take away even at the full
