@@ -85,7 +85,9 @@ struct ColEntry {
 };
 
 // A problem found while reading: the entry it concerns (its number in the
-// file; entries.size() for the file as a whole) and what it is.
+// file, from 0; for the file as a whole the number of entries walked, which
+// is entries.size() when every entry was read whole) and what it is, one
+// line that names the entry as `entry N "name": ` with N counted from 1.
 struct ColFileProblem {
     size_t entry = 0;
     std::string message;
@@ -118,5 +120,16 @@ bool ReadColFile(const uint8_t* data, size_t length, ColFile* out);
 // (shadow mesh below 3, face groups in 1) is simply not written; the caller
 // says so. Never throws; false with "out of memory" when memory runs out.
 bool WriteColEntry(const ColEntry& entry, int version, std::vector<uint8_t>* out, std::string* why);
+
+// For checking what was written: whether `readBack`, read from the bytes
+// WriteColEntry made of `written` in `version`, holds what that version
+// carries of it. Name, model id, bounds, spheres, boxes and lines compare bit
+// for bit; vertices in version 1 too, in versions 2 and 3 as rounded to 1/128
+// and only as far as the faces name them; faces by their indices and the
+// surface bytes the version stores; face groups in versions 2 and 3 when
+// there are faces; the shadow mesh in version 3; flags other than 2, 8 and
+// 16. False with the first difference in `difference` (may be null).
+bool SameColRecords(const ColEntry& written, const ColEntry& readBack, int version,
+                    std::string* difference);
 
 }  // namespace brennix
