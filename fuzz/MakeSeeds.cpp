@@ -1,12 +1,15 @@
 // Writes the seed corpus of the fuzz targets, one model file per kind of
-// chunk and entry that the readers know, and each hostile shape with a few of
-// its records: fuzz_make_seeds OUTDIR
+// chunk and entry that the readers know, each hostile shape with a few of
+// its records, and COL files of every version: fuzz_make_seeds OUTDIR
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "col/ColFile.h"
+#include "stream/Endian.h"
 #include "support/HostileModels.h"
 #include "support/ModelBuilder.h"
 
@@ -231,6 +234,84 @@ bool Write(const std::string& dir, const std::string& name, const ClumpSpec& mod
     return true;
 }
 
+// A collision entry with a little of everything: spheres, a box, a fan of
+// faces with face groups, and a shadow mesh.
+brennix::ColEntry MakeColEntry(const char* name, bool shadow) {
+    brennix::ColEntry e;
+    e.name = name;
+    std::memcpy(e.nameBytes, name, std::strlen(name));
+    for (int k = 0; k < 3; ++k) {
+        e.boundsMin[k] = -8;
+        e.boundsMax[k] = 8;
+    }
+    e.radius = 14;
+    e.flags = 1;
+    brennix::ColFileSphere sphere;
+    sphere.radius = 2;
+    sphere.surface = {3, 0, 0, 255};
+    e.spheres = {sphere, sphere};
+    brennix::ColFileBox box;
+    for (int k = 0; k < 3; ++k) {
+        box.min[k] = -1;
+        box.max[k] = 1;
+    }
+    e.boxes = {box};
+    for (uint32_t i = 0; i < 6; ++i) {
+        e.vertices.push_back({i / 2.0f, i / 128.0f, -static_cast<float>(i)});
+        if (i >= 2)
+            e.faces.push_back({0, i - 1, i, {static_cast<uint8_t>(i), 0, 0, 100}});
+    }
+    brennix::ColFileFaceGroup group;
+    group.first = 0;
+    group.last = 3;
+    e.faceGroups = {group};
+    if (shadow) {
+        e.shadowVertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+        e.shadowFaces = {{0, 1, 2, {1, 0, 0, 0}}};
+    }
+    return e;
+}
+
+// Version 4 is version 3 with one more header field: every offset moves by 4.
+Bytes AsVersion4(Bytes col3) {
+    col3.insert(col3.begin() + 120, {1, 0, 0, 0});
+    std::memcpy(col3.data(), "COL4", 4);
+    brennix::StoreU32(col3.data() + 4, static_cast<uint32_t>(col3.size() - 8));
+    for (size_t at : {84, 88, 92, 96, 100, 112, 116}) {
+        const uint32_t offset = brennix::LoadU32(col3.data() + at);
+        if (offset != 0)
+            brennix::StoreU32(col3.data() + at, offset + 4);
+    }
+    return col3;
+}
+
+bool WriteColSeeds(const std::string& dir) {
+    Bytes archive;
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (int version = 1; version <= 3; ++version) {
+        Bytes bytes;
+        std::string why;
+        const std::string name = "col" + std::to_string(version);
+        if (!brennix::WriteColEntry(MakeColEntry(name.c_str(), true), version, &bytes, &why)) {
+            std::fprintf(stderr, "cannot write the %s seed: %s\n", name.c_str(), why.c_str());
+            return false;
+        }
+        archive.insert(archive.end(), bytes.begin(), bytes.end());
+        if (version == 3)
+            files.push_back({"col4", AsVersion4(bytes)});
+        files.push_back({name, std::move(bytes)});
+    }
+    files.push_back({"col_archive", archive});
+    for (const auto& [name, bytes] : files) {
+        const std::string path = dir + "/" + name + ".col";
+        if (!WriteFile(path, bytes)) {
+            std::fprintf(stderr, "cannot write %s\n", path.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -280,6 +361,8 @@ int main(int argc, char** argv) {
                 return 1;
             }
         }
+        if (!WriteColSeeds(dir))
+            return 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cannot build the seeds: %s\n", e.what());
         return 1;
