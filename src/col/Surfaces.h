@@ -20,7 +20,8 @@ struct SurfaceInfo {
     const char* name;
 };
 
-// The family whose ids a COL version uses.
+// The family whose ids a COL version uses: version 1 the earlier; 2 to 4,
+// and any other, the later.
 SurfaceFamily FamilyOfVersion(int version);
 
 // The surface `id` of a family, or null when the family has no such id.
@@ -29,7 +30,9 @@ const SurfaceInfo* FindSurface(SurfaceFamily family, uint8_t id);
 // The id of family `to` that stands for `id` of family `from`: the same id
 // within one family; else the counterpart the table gives, or, when there
 // is none (or `id` is unknown), the default of its group in `to`. `exact`
-// (when given) is false when a group's default was taken.
+// (when given) is false when a group's default was taken. An id `from` does
+// not have takes the default of group "misc" in `to`; within one family every
+// id, known or not, stays as it is.
 uint8_t MapSurface(SurfaceFamily from, SurfaceFamily to, uint8_t id, bool* exact = nullptr);
 
 }  // namespace brennix
