@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "stream/Endian.h"
 
@@ -147,6 +148,8 @@ struct EntryReader {
     size_t length;
     ColEntry* entry;
     std::string error;
+    // The byte ranges of the sections read so far.
+    std::vector<std::pair<size_t, size_t>> spans = {};
 
     bool Fail(std::string message) {
         error = std::move(message);
@@ -262,6 +265,7 @@ struct EntryReader {
                         " run past the end of the entry at byte " + std::to_string(length));
         }
         *pos = static_cast<size_t>(start);
+        spans.push_back({*pos, *pos + static_cast<size_t>(count) * recordBytes});
         return true;
     }
 
@@ -314,6 +318,7 @@ struct EntryReader {
                         "vertex section holds " + std::to_string(room));
         }
         out->resize(static_cast<size_t>(needed));
+        spans.push_back({pos, pos + out->size() * kVertexBytes});
         for (size_t i = 0; i < needed; ++i) {
             const uint8_t* p = e + pos + kVertexBytes * i;
             for (int k = 0; k < 3; ++k)
@@ -462,7 +467,7 @@ struct EntryReader {
         if ((out.flags & kFlagFaceGroups) && faceCount > 0 && out.faceGroups.empty())
             warnings->push_back("flag 8 says there are face groups, but their count is 0");
         if (!(out.flags & kFlagFaceGroups) && faceCount > 0 &&
-            LooksLikeFaceGroups(starts, faceOffset, headerBytes))
+            LooksLikeFaceGroups(faceOffset, headerBytes))
             warnings->push_back(
                 "face groups precede the faces, but flag 8 is not set: they are not read");
         if (version >= 3) {
@@ -479,8 +484,7 @@ struct EntryReader {
 
     // Whether the bytes just before the faces hold a plausible face-group
     // count and groups, in a gap no other section claims.
-    bool LooksLikeFaceGroups(const std::vector<size_t>& starts, uint32_t faceOffset,
-                             size_t headerBytes) const {
+    bool LooksLikeFaceGroups(uint32_t faceOffset, size_t headerBytes) const {
         const size_t facePos = size_t{faceOffset} + 4;
         if (facePos < headerBytes + 4 + kFaceGroupBytes)
             return false;
@@ -488,14 +492,11 @@ struct EntryReader {
         if (groups == 0 || groups > (facePos - 4 - headerBytes) / kFaceGroupBytes)
             return false;
         const size_t groupStart = facePos - 4 - groups * kFaceGroupBytes;
-        for (size_t s : starts) {
-            if (s >= groupStart && s < facePos)
+        for (const auto& [start, end] : spans) {
+            if (start < facePos && end > groupStart)
                 return false;
         }
-        // The vertices the faces name end no later than the groups start.
-        const size_t vertexPos = entry->vertices.empty() ? 0 : size_t{LoadU32(e + 96)} + 4;
-        const size_t vertexEnd = vertexPos + entry->vertices.size() * kVertexBytes;
-        return vertexPos >= facePos || vertexEnd <= groupStart;
+        return true;
     }
 };
 

@@ -109,6 +109,26 @@ struct ColFile {
 // what versions 2 and 3 can hold (-256 .. 255.99), names without a
 // terminator. Returns false when the file holds no entry at all or any
 // error was found; `out` then still holds what could be read. Never throws.
+//
+// How the walk goes:
+// - Each entry's size field places the next entry. A size that runs past the
+//   end of the file ends the walk with an error; so do bytes after the last
+//   entry that do not start with a known tag and a size.
+// - An entry with an error is left out of `entries` (one error per entry,
+//   the first found); when its size field is sound the walk goes on to the
+//   next entry. Warnings are given only for entries read whole.
+// - Version 1 has no offsets: its sections must end exactly where the size
+//   field says the entry ends.
+// - Versions 2 to 4: every section must lie wholly inside the entry, after
+//   its header; sections may come in any order. The vertex count is one more
+//   than the largest index the faces name, and those vertices must fit
+//   between the vertex offset and the next section (or the entry's end); the
+//   same for the shadow mesh. Without faces no vertex is read.
+// - Face groups are read when flag 8 is set and there are faces; the shadow
+//   mesh (version 3 and later) when flag 16 is set and its face count is not
+//   0. Where the flag and the contents disagree, a warning says so and the
+//   flag decides.
+// - Version 4 is read as version 3 with its one extra field.
 bool ReadColFile(const uint8_t* data, size_t length, ColFile* out);
 
 // The bytes of one entry in the standard layout of `version` (1, 2 or 3):
@@ -119,6 +139,16 @@ bool ReadColFile(const uint8_t* data, size_t length, ColFile* out);
 // spheres, boxes, faces or shadow faces. What the version does not carry
 // (shadow mesh below 3, face groups in 1) is simply not written; the caller
 // says so. Never throws; false with "out of memory" when memory runs out.
+//
+// Layout for versions 2 and 3: header (108 or 120 bytes), spheres, boxes,
+// lines, vertices (padded to 4 bytes), face groups and their count, faces,
+// then shadow vertices (padded) and shadow faces. Vertices are rounded to
+// the nearest 1/128 and written only as far as the faces name them (a reader
+// finds no more); face groups need faces to sit before. A face naming a
+// vertex the entry does not hold, more than 255 lines and, in versions 2
+// and 3, an index above 65535 are refused too. The name is written as read
+// when `name` still matches `nameBytes`, else as `name` and zeros (at most
+// 22 characters, no zero byte). Flags other than 2, 8 and 16 are kept.
 bool WriteColEntry(const ColEntry& entry, int version, std::vector<uint8_t>* out, std::string* why);
 
 // For checking what was written: whether `readBack`, read from the bytes

@@ -8,9 +8,13 @@
 
 #include "col/ColFile.h"
 #include "stream/Endian.h"
+#include "support/Col3Reader.h"
+#include "support/ModelBuilder.h"
 
 namespace brennix {
 namespace {
+
+namespace test = brennix::test;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -487,6 +491,31 @@ TEST(ColFileTest, ADamagedEntryDoesNotStopTheWalk) {
     EXPECT_NE(file.errors[0].message.find("entry 2 \"two\": "), std::string::npos);
     ASSERT_EQ(file.entries.size(), 3u);
     EXPECT_EQ(file.entries[2].name, "again");
+}
+
+// The collision files this project made before: face groups, faces and then
+// vertices, with the size counted from the tag (classic) or from after the
+// size field (standard).
+TEST(ColFileTest, ReadsTheLayoutOfEarlierCollisionFiles) {
+    test::Col3File col = test::MakeSmallCol3();
+    col.faceGroups.push_back({});
+    col.flags = test::kCol3FlagFaceGroups;
+    Bytes bytes = test::EncodeCol3(col);
+
+    ColFile classic;
+    EXPECT_FALSE(ReadColFile(bytes.data(), bytes.size(), &classic));
+    EXPECT_NE(Joined(classic.errors).find("counts from the end of the tag"), std::string::npos)
+        << Joined(classic.errors);
+
+    SetU32(bytes, 4, static_cast<uint32_t>(bytes.size() - 8));
+    const ColEntry entry = ReadOne(bytes);
+    EXPECT_EQ(entry.name, "house");
+    ASSERT_EQ(entry.faces.size(), col.faces.size());
+    ASSERT_EQ(entry.vertices.size(), col.vertices.size());
+    EXPECT_EQ(entry.vertices[1][0], col.vertices[1].x / 128.0f);
+    EXPECT_EQ(entry.faces[1].c, col.faces[1].c);
+    EXPECT_EQ(entry.faceGroups.size(), 1u);
+    ASSERT_EQ(entry.boxes.size(), 1u);
 }
 
 TEST(ColFileTest, EveryTruncatedPrefixIsAnErrorNotACrash) {
