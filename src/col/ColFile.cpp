@@ -602,7 +602,17 @@ void ReadFile(const uint8_t* data, size_t length, ColFile* out) {
                           zero ? static_cast<const uint8_t*>(zero) - entry.nameBytes : nameBytes);
         const std::string label = EntryLabel(index, entry.name);
 
-        const uint64_t entryLength = uint64_t{LoadU32(e + 4)} + 8;
+        uint64_t entryLength = uint64_t{LoadU32(e + 4)} + 8;
+        std::vector<std::string> warnings;
+        // Older tools, this program's classic generators among them, count
+        // the size from the end of the tag: a last entry 4 bytes short of
+        // its size field is read to the end of the file.
+        if (entryLength == uint64_t{remaining} + 4 && remaining >= kCommonBytes) {
+            warnings.push_back(
+                "the size field counts 4 bytes more than the file holds (the "
+                "size counts from the end of the tag, as older tools wrote it)");
+            entryLength = remaining;
+        }
         if (entryLength > remaining) {
             std::string message = label + "the size field says the entry is " +
                                   std::to_string(entryLength) + " bytes, but only " +
@@ -623,7 +633,6 @@ void ReadFile(const uint8_t* data, size_t length, ColFile* out) {
         entry.modelId = LoadU16(e + 30);
 
         EntryReader reader{e, entry.length, &entry, {}};
-        std::vector<std::string> warnings;
         const bool ok =
             version == 1 ? reader.ReadVersion1() : reader.ReadVersion2Up(version, &warnings);
         if (!ok) {

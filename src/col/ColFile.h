@@ -107,8 +107,10 @@ struct ColFile {
 // entry's primitives, flags that disagree with the contents (flag 2 with
 // nothing in it, face groups without flag 8), version-1 vertices outside
 // what versions 2 and 3 can hold (-256 .. 255.99), names without a
-// terminator. Returns false when the file holds no entry at all or any
-// error was found; `out` then still holds what could be read. Never throws.
+// terminator, and a last entry whose size field counts 4 bytes past the
+// file (the size taken from the end of the tag, as older tools wrote it;
+// the entry is read to the end of the file). Returns false when the file holds no entry at all or
+// any error was found; `out` then still holds what could be read. Never throws.
 //
 // How the walk goes:
 // - Each entry's size field places the next entry. A size that runs past the
