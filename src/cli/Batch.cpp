@@ -22,7 +22,8 @@ namespace brennix::cli {
 
 namespace {
 
-bool HasModelExtension(const fs::path& path) {
+// Whether a folder's file is one `files` takes, by its extension in any case.
+bool TakesFile(const fs::path& path, FolderFiles files) {
     std::string extension = platform::Utf8FromPath(path.extension());
     if (extension.size() != 4)
         return false;
@@ -30,7 +31,16 @@ bool HasModelExtension(const fs::path& path) {
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     }
-    return extension == ".dff";
+    const bool model = extension == ".dff", col = extension == ".col";
+    switch (files) {
+        case FolderFiles::kModels:
+            return model;
+        case FolderFiles::kColFiles:
+            return col;
+        case FolderFiles::kModelsAndColFiles:
+            return model || col;
+    }
+    return false;
 }
 
 // The last `depth` + 1 parts of a path found `depth` folders below the
@@ -45,13 +55,15 @@ fs::path Below(const fs::path& path, int depth) {
     return relative;
 }
 
-// Every model file in a folder (and below it when recursive), sorted.
-void ExpandFolder(const std::string& argument, bool recursive, std::vector<InputFile>* out) {
+// Every file of a folder that `files` takes (and below it when recursive),
+// sorted.
+void ExpandFolder(const std::string& argument, bool recursive, FolderFiles files,
+                  std::vector<InputFile>* out) {
     std::vector<std::pair<fs::path, fs::path>> found;  // the path, and below the folder
     std::error_code ec;
     auto take = [&](const fs::directory_entry& entry, int depth) {
         std::error_code typeError;
-        if (entry.is_regular_file(typeError) && HasModelExtension(entry.path()))
+        if (entry.is_regular_file(typeError) && TakesFile(entry.path(), files))
             found.emplace_back(entry.path(), Below(entry.path(), depth));
     };
     const auto options = fs::directory_options::skip_permission_denied;
@@ -216,7 +228,8 @@ void Report(Console& console, const InputFile& input, const FileOutcome& outcome
 
 }  // namespace
 
-std::vector<InputFile> ExpandInputs(const std::vector<std::string>& arguments, bool recursive) {
+std::vector<InputFile> ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
+                                    FolderFiles files) {
     std::vector<InputFile> inputs;
     try {
         for (const std::string& argument : arguments) {
@@ -227,7 +240,7 @@ std::vector<InputFile> ExpandInputs(const std::vector<std::string>& arguments, b
             } else if (ec) {
                 inputs.push_back({argument, ec.message(), ""});
             } else if (fs::is_directory(status)) {
-                ExpandFolder(argument, recursive, &inputs);
+                ExpandFolder(argument, recursive, files, &inputs);
             } else {
                 inputs.push_back({argument, "", ""});
             }

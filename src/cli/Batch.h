@@ -30,12 +30,20 @@ struct InputFile {
     std::string relative;
 };
 
+// Which files a folder argument gives, by the end of their names in any case.
+enum class FolderFiles {
+    kModels,            // ".dff"
+    kColFiles,          // ".col"
+    kModelsAndColFiles  // either (info)
+};
+
 // Each argument is a file or a folder. A file is taken whatever its name. A
-// folder gives every regular file in it whose name ends in ".dff" in any case
-// (with `recursive`, in its sub-folders too), sorted by path; the arguments
-// keep their order. A missing path, or a folder that cannot be read, becomes
-// an InputFile with its error. Paths are UTF-8. Never throws.
-std::vector<InputFile> ExpandInputs(const std::vector<std::string>& arguments, bool recursive);
+// folder gives every regular file in it whose name `files` takes (with
+// `recursive`, in its sub-folders too), sorted by path; the arguments keep
+// their order. A missing path, or a folder that cannot be read, becomes an
+// InputFile with its error. Paths are UTF-8. Never throws.
+std::vector<InputFile> ExpandInputs(const std::vector<std::string>& arguments, bool recursive,
+                                    FolderFiles files = FolderFiles::kModels);
 
 // What one job did for one file.
 struct FileOutcome {

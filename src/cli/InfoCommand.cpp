@@ -1,5 +1,6 @@
 // brennix info: what each model holds, as short aligned text for people or
-// as one JSON document per model (docs/info-json.md).
+// as one JSON document per model (docs/info-json.md). A COL file is handed
+// to its own report (ColFileInfo.cpp).
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,15 +26,8 @@ std::string Number(double value) {
     return text;
 }
 
-// Names come from the file: control bytes are shown as '?'.
 std::string Printable(const std::string& text) {
-    std::string shown = text;
-    for (char& c : shown) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F)
-            c = '?';
-    }
-    return shown;
+    return PrintableText(text);
 }
 
 std::string TextureName(const TextureSlot& slot) {
@@ -107,19 +101,11 @@ uint32_t UvSets(const Geometry& g) {
     return (g.formatFlags & kFormatTexCoords) ? g.texCoordSets : 0;
 }
 
-// A float as the shortest decimal that reads back as the same float (so
-// 0.1f is 0.1, not 0.100000001490116); non-finite numbers have no JSON form
-// and are written as null.
+// Non-finite numbers have no JSON form and are written as null.
 json Float(float value) {
     if (!std::isfinite(value))
         return nullptr;
-    char text[32];
-    for (int digits = 6; digits <= 9; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        if (std::strtof(text, nullptr) == value)
-            break;
-    }
-    return std::strtod(text, nullptr);
+    return std::strtod(ShortestFloatText(value).c_str(), nullptr);
 }
 
 json Vector3(const float* v) {
@@ -523,7 +509,8 @@ std::string TextReportOf(const WholeModel& m, const std::string& path) {
 }
 
 int RunInfo(const InfoRequest& request) {
-    std::vector<InputFile> files = ExpandInputs(request.inputs.paths, request.inputs.recursive);
+    std::vector<InputFile> files = ExpandInputs(request.inputs.paths, request.inputs.recursive,
+                                                FolderFiles::kModelsAndColFiles);
     return RunCommandBatch(
         "info", files, request.inputs.jobs,
         [&request](size_t, const std::string& path) { return DescribeModelFile(request, path); },
@@ -531,6 +518,26 @@ int RunInfo(const InfoRequest& request) {
 }
 
 }  // namespace
+
+std::string PrintableText(const std::string& text) {
+    std::string shown = text;
+    for (char& c : shown) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            c = '?';
+    }
+    return shown;
+}
+
+std::string ShortestFloatText(float value) {
+    char text[32];
+    for (int digits = 6; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value)
+            break;
+    }
+    return text;
+}
 
 std::string ModelReport(const WholeModel& model, const std::string& path, bool json) {
     return json ? JsonReport(model, path) : TextReportOf(model, path);
@@ -555,6 +562,9 @@ FileOutcome DescribeModelFile(const InfoRequest& request, const std::string& pat
         outcome.reason = ReadFailureReason(path);
         return outcome;
     }
+    // A COL file is known by its first bytes, whatever its name.
+    if (LooksLikeColFile(model.file.data, model.fileLength))
+        return DescribeColFile(request, path, model.file.data, model.fileLength);
     outcome.out = ModelReport(model, path, request.json);
     outcome.ok = model.Ok();
     if (!outcome.ok) {
@@ -574,9 +584,9 @@ FileOutcome DescribeModelFile(const InfoRequest& request, const std::string& pat
 
 void AddInfoCommand(CLI::App& app, CommandContext& context) {
     auto request = std::make_shared<InfoRequest>();
-    CLI::App* command = app.add_subcommand("info", "Describe what each model holds");
+    CLI::App* command = app.add_subcommand("info", "Describe what each model or COL file holds");
     AddInputOptions(*command, request->inputs);
-    command->add_flag("--json", request->json, "One JSON document per model, one a line");
+    command->add_flag("--json", request->json, "One JSON document per file, one a line");
     command->callback(
         [request, &context] { context.run = [request] { return RunInfo(*request); }; });
 }

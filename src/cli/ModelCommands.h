@@ -47,7 +47,8 @@ struct InfoRequest {
     InputOptions inputs;
     bool json = false;  // one JSON document per model (JSON Lines)
 };
-// The report on one model for standard output. Fails when the file cannot be
+// The report on one model for standard output (a COL file's, from
+// DescribeColFile, when the file is one). Fails when the file cannot be
 // read, or when it holds problems (the report, with them, is still given);
 // warnings do not fail it.
 FileOutcome DescribeModelFile(const InfoRequest& request, const std::string& path);
@@ -59,6 +60,20 @@ std::string ModelReport(const WholeModel& model, const std::string& path, bool j
 // The model's warnings for standard error, "[warning] FILE: STEP: MESSAGE" a
 // line, and a line counting those not kept in words; empty without warnings.
 std::string WarningLines(const WholeModel& model, const std::string& path);
+
+// A COL file's report (ColFileInfo.cpp), for a file whose first bytes are
+// "COLL", "COL2", "COL3" or "COL4" whatever its name, read whole into the
+// `length` bytes at `data`: every entry, then the file's errors and warnings
+// (docs/col-info-json.md for the JSON form). Fails when the reader finds an
+// error or no entry at all; warnings do not fail it.
+FileOutcome DescribeColFile(const InfoRequest& request, const std::string& path,
+                            const uint8_t* data, size_t length);
+
+// Shared by the reports on models and on COL files: text from a file with
+// its control bytes shown as '?'; a finite float as the fewest digits that
+// give it back ("0.1", not "0.100000001").
+std::string PrintableText(const std::string& text);
+std::string ShortestFloatText(float value);
 
 struct AttachRequest {
     InputOptions inputs;
