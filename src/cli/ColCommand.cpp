@@ -1,11 +1,13 @@
 // brennix col: one standard COL3 collision file per model, made from every
-// atomic of the clump, or one COL archive of all of them.
+// atomic of the clump, or one COL archive of all of them; with --format, the
+// same collision written as version 1 or 2.
 #include <cmath>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <utility>
 
+#include "cli/Commands.h"
 #include "cli/ModelCommands.h"
 #include "col/ColGenerate.h"
 #include "dff/WholeModel.h"
@@ -20,6 +22,7 @@ struct ColCommandRequest {
     std::string outDir;   // --out-dir
     std::string archive;  // --archive: every model into this one file
     bool force = false;   // outputs that exist may be replaced
+    int format = 3;       // --format: the COL version written
     ColRequest generator;
     GeneratorOptions options;
 };
@@ -36,6 +39,24 @@ bool MakeColOfFile(const std::string& path, const ColRequest& request, ByteBuffe
     }
     *messages += WarningLines(model, path);
     return GenerateColBytes(model, request, ModelNameOf(path), out, why, notes, stats);
+}
+
+// The generated COL3 image written again as `version`, in place.
+bool ConvertImage(int version, ByteBuffer* image, std::string* why,
+                  std::vector<std::string>* notes) {
+    if (version == 3)
+        return true;
+    std::vector<uint8_t> converted;
+    std::vector<std::string> warnings;
+    if (!ConvertColBytes(image->data, image->length, version, &converted, notes, &warnings, why))
+        return false;
+    image->Reset();
+    if (image->Append(converted.data(), static_cast<uint32_t>(converted.size())) !=
+        converted.size()) {
+        *why = "out of memory";
+        return false;
+    }
+    return true;
 }
 
 // A COL3 image freed when it goes out of scope.
@@ -71,6 +92,14 @@ int RunCol(const ColCommandRequest& command) {
     ColRequest request = command.generator;
     if (!ApplyGeneratorOptions(command.options, &request))
         return kExitUsage;
+    if (command.format == 1) {
+        // Version 1 holds no face groups: none are made for it.
+        if (command.options.faceGroups) {
+            PrintError("--face-groups: version 1 holds no face groups");
+            return kExitUsage;
+        }
+        request.faceGroups = FaceGroups::kOff;
+    }
 
     std::vector<InputFile> files = ExpandInputs(command.inputs.paths, command.inputs.recursive);
     if (!CheckColOutput(command.output, files.size()))
@@ -105,7 +134,8 @@ int RunCol(const ColCommandRequest& command) {
         OwnedImage image;
         std::vector<std::string> notes;
         const bool generated = MakeColOfFile(path, request, &image.bytes, &outcome.reason, &notes,
-                                             &outcome.messages, &stats[index]);
+                                             &outcome.messages, &stats[index]) &&
+                               ConvertImage(command.format, &image.bytes, &outcome.reason, &notes);
         for (const std::string& note : notes)
             outcome.messages += "[info] " + path + ": " + note + "\n";
         if (!generated)
@@ -297,6 +327,8 @@ void AddColCommand(CLI::App& app, CommandContext& context) {
         ->type_name("FILE")
         ->excludes("--output")
         ->excludes("--out-dir");
+    AddColVersionOption(*command, request->format, "--format",
+                        "The COL version to write (default col3); surfaces are mapped for col1");
     AddGeneratorOptions(*command, request->generator, request->options);
     command->callback(
         [request, &context] { context.run = [request] { return RunCol(*request); }; });

@@ -13,7 +13,8 @@ namespace brennix::cli {
 
 namespace {
 
-const char* const kCommandWords[] = {"col", "info", "attach", "extract", "paint", "night"};
+const char* const kCommandWords[] = {"col",   "info",    "attach", "extract", "paint",
+                                     "night", "convert", "split",  "merge"};
 
 }  // namespace
 
@@ -32,7 +33,7 @@ bool IsCommandLine(int argc, char** argv) {
 
 int RunCommands(int argc, char** argv) {
     try {
-        CLI::App app{"Tools for DFF models and COL3 collision files.", "brennix"};
+        CLI::App app{"Tools for DFF models and COL collision files.", "brennix"};
         app.set_version_flag("--version", "brennix " BRENNIX_VERSION);
         app.require_subcommand(1);
         // "brennix col --version": options a command does not know fall
@@ -45,6 +46,9 @@ int RunCommands(int argc, char** argv) {
         AddExtractCommand(app, context);
         AddPaintCommand(app, context);
         AddNightCommand(app, context);
+        AddConvertCommand(app, context);
+        AddSplitCommand(app, context);
+        AddMergeCommand(app, context);
         // Set after the subcommands, which would otherwise inherit it.
         app.footer(
             "Without a command word the classic switches apply, e.g. brennix -i -d MODEL.dff");
