@@ -5,7 +5,8 @@
 //
 //   brennix_windows_fixtures DIR
 //
-// DIR/in holds the inputs, DIR/expected the reference outputs. The command
+// DIR/in holds the inputs (city.col, a COL archive, among them), DIR/expected
+// the reference outputs. The command
 // checks of .ci/windows take their references from the native program
 // instead, run on the same inputs.
 #include <cmath>
@@ -32,6 +33,35 @@ bool Put(const fs::path& path, const Bytes& bytes) {
         return true;
     std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
     return false;
+}
+
+// The builder's COL3 file in the standard layout the commands write: the
+// size field counts from the end of itself, flag 2 marks an entry that holds
+// something.
+Bytes StandardCol3(const Col3File& col) {
+    Bytes bytes = EncodeCol3(col);
+    const uint32_t size = static_cast<uint32_t>(bytes.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        bytes[4 + i] = static_cast<uint8_t>(size >> (8 * i));
+    if (!col.boxes.empty() || !col.faces.empty() || !col.spheres.empty())
+        bytes[80] |= 2;
+    return bytes;
+}
+
+// A COL archive of two entries, "house" and "shed", for info, convert and
+// split.
+Bytes ColArchive() {
+    Col3File house = MakeSmallCol3();
+    Col3File shed = house;
+    shed.SetName("shed");
+    for (Col3Box& box : shed.boxes)
+        box.material = 6;
+    for (Col3Face& face : shed.faces)
+        face.material = 45;
+    Bytes bytes = StandardCol3(house);
+    const Bytes more = StandardCol3(shed);
+    bytes.insert(bytes.end(), more.begin(), more.end());
+    return bytes;
 }
 
 ClumpSpec WithoutClumpExtension(ClumpSpec model) {
@@ -235,7 +265,7 @@ int main(int argc, char** argv) {
         Put(in / "more.dff", BuildModel(moreVertices)) &&
         Put(in / "noprelit.dff", BuildModel(noDayColours)) &&
         Put(in / "nan.dff", BuildModel(nanModel)) && Put(in / "small.col", MakeCol3File()) &&
-        Put(in / "parts.dff", BuildModel(parts)) &&
+        Put(in / "city.col", ColArchive()) && Put(in / "parts.dff", BuildModel(parts)) &&
         Put(in / "partscol.dff", BuildModel(partsWithCollision)) &&
         Put(in / "terrain.dff", BuildModel(TerrainModel())) &&
         Put(in / "finebox.dff", BuildModel(FinelyTessellatedBox())) &&
