@@ -248,26 +248,54 @@ double LargestDistance(const float* positions, const uint32_t* indices, size_t t
                 return d;
         }
     }
-    for (size_t t = 0; t < triangleCount; ++t) {
+    // The lattice of one triangle, n steps an edge. Samples within `enough`
+    // of the other mesh end their query early; the others give their exact
+    // distance. True when one sample lay above `near`.
+    bool stopped = false;
+    auto lattice = [&](const Vec& a, const Vec& b, const Vec& c, uint32_t n, double near) {
+        bool nearBound = false;
+        for (uint32_t i = 0; i <= n && !stopped; ++i) {
+            for (uint32_t j = 0; i + j <= n; ++j) {
+                const double u = static_cast<double>(i) / n, v = static_cast<double>(j) / n;
+                const Vec q = a + (b - a) * u + (c - a) * v;
+                const double p[3] = {q.x, q.y, q.z};
+                const double d = to.Nearest(p, limit, std::min(largest, near), &hint);
+                nearBound = nearBound || d > near;
+                if (d > largest) {
+                    largest = d;
+                    if (largest > stopAbove) {
+                        stopped = true;
+                        break;
+                    }
+                }
+            }
+        }
+        return nearBound;
+    };
+    for (size_t t = 0; t < triangleCount && !stopped; ++t) {
         const Vec a = Corner(positions, indices[3 * t]), b = Corner(positions, indices[3 * t + 1]),
                   c = Corner(positions, indices[3 * t + 2]);
         const double longest =
             std::sqrt(std::max({Dot(b - a, b - a), Dot(c - b, c - b), Dot(a - c, a - c)}));
         double steps = spacing > 0 ? std::ceil(longest / spacing) : 1;
         const uint32_t n = static_cast<uint32_t>(std::min(std::max(steps, 1.0), 64.0));
-        for (uint32_t i = 0; i <= n; ++i) {
-            for (uint32_t j = 0; i + j <= n; ++j) {
-                const double u = static_cast<double>(i) / n, v = static_cast<double>(j) / n;
-                const Vec q = a + (b - a) * u + (c - a) * v;
-                const double p[3] = {q.x, q.y, q.z};
-                const double d = to.Nearest(p, limit, largest, &hint);
-                if (d > largest) {
-                    largest = d;
-                    if (largest > stopAbove)
-                        return largest;
-                }
-            }
-        }
+        // A point between samples lies within step / sqrt(3) of one of them,
+        // and a distance changes no faster than the point moves: where a
+        // sample comes that close to the limit, the triangle is sampled again
+        // more finely.
+        const double slack = longest / n * 0.5774;
+        const double near =
+            std::isfinite(stopAbove) ? stopAbove - slack : std::numeric_limits<double>::infinity();
+        // Finer, down to an eighth of the limit, within 64 steps an edge and
+        // four times the first lattice.
+        const double finest = stopAbove / 8;
+        const uint32_t factor =
+            std::isfinite(stopAbove) && longest / n > finest
+                ? static_cast<uint32_t>(std::min({std::ceil(longest / n / finest), 64.0 / n, 4.0}))
+                : 1;
+        if (lattice(a, b, c, n, factor >= 2 ? near : std::numeric_limits<double>::infinity()) &&
+            !stopped)
+            lattice(a, b, c, factor * n, std::numeric_limits<double>::infinity());
     }
     return largest;
 }

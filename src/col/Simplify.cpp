@@ -24,7 +24,7 @@ constexpr size_t kSplitAbove = 48;
 // its triangle count, about this many points a triangle. Every corner is a
 // sample whatever the spacing, so a feature of the model that the lighter
 // mesh leaves out is found at its corners.
-constexpr double kSamplesPerTriangle = 16;
+constexpr double kSamplesPerTriangle = 64;
 
 uint64_t TriangleKey(uint32_t a, uint32_t b, uint32_t c) {
     uint32_t v[3] = {a, b, c};
