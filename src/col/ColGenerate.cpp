@@ -186,6 +186,14 @@ private:
     size_t size_ = 0;
 };
 
+// The most faces and merged vertices a model may give before simplifying, four
+// times what a COL3 file holds: beyond them the work and memory would grow
+// without bound (every atomic that draws one geometry adds its triangles
+// again), and the collision of such a model is refused.
+constexpr size_t kMaxWorkFaces = 4 * (size_t{kMaxColFaces} + 1);
+constexpr size_t kMaxWorkVertices = 4 * (size_t{kMaxColVertices} + 1);
+struct TooMuch {};
+
 // A face before it is written: indices into every merged vertex.
 struct WideFace {
     uint32_t a, b, c;
@@ -582,8 +590,8 @@ bool Generator::AddFaces(size_t ordinal, const AtomicPoints& points,
             const uint64_t rank = (static_cast<uint64_t>(ordinal) << 32) | local;
             int64_t found = weld_.Find(key);
             if (found < 0) {
-                if (vertices_.size() >= UINT32_MAX - 1)
-                    throw std::bad_alloc();
+                if (vertices_.size() >= kMaxWorkVertices)
+                    throw TooMuch();
                 found = static_cast<int64_t>(vertices_.size());
                 vertices_.push_back(vertex);
                 vertexRank_.push_back(rank);
@@ -612,6 +620,8 @@ bool Generator::AddFaces(size_t ordinal, const AtomicPoints& points,
         if (!weld) {
             // Kept as they are, a triangle of repeated vertices included.
             wide_.push_back({base + triangle.c, base + triangle.a, base + triangle.b, surface});
+            if (wide_.size() > kMaxWorkFaces)
+                throw TooMuch();
             continue;
         }
         const uint64_t a = VertexKey(quantised(triangle.c)), b = VertexKey(quantised(triangle.a)),
@@ -619,6 +629,8 @@ bool Generator::AddFaces(size_t ordinal, const AtomicPoints& points,
         if (a == b || b == c || a == c)
             continue;  // collapsed to a line or a point
         wide_.push_back({merge(triangle.c), merge(triangle.a), merge(triangle.b), surface});
+        if (wide_.size() > kMaxWorkFaces)
+            throw TooMuch();
     }
     triangleTotal_ += triangles.count;
     return true;
@@ -959,8 +971,11 @@ bool Generator::Run(std::string* why) {
     if (mesh_) {
         // Room for all at once: a list grown by doubling takes fresh pages
         // for every copy. Pages reserved but never filled cost nothing.
+        // Counts repeat for every atomic that draws one geometry, so the
+        // room is bounded as the work is.
+        expected = std::min(expected, kMaxWorkVertices);
         vertices_.reserve(expected);
-        wide_.reserve(triangles);
+        wide_.reserve(std::min(triangles, kMaxWorkFaces));
         if (request_.weld) {
             vertexRank_.reserve(expected);
             weld_.Reserve(expected);
@@ -1056,6 +1071,10 @@ bool GenerateCol(const WholeModel& model, const ColRequest& request, ColModel* c
         Generator generator(model, request, col, notes, stats);
         if (generator.Run(&reason))
             return true;
+    } catch (const TooMuch&) {
+        reason = "more than " + std::to_string(kMaxWorkFaces) + " faces or " +
+                 std::to_string(kMaxWorkVertices) +
+                 " vertices to simplify; a collision is made of at most that many";
     } catch (const std::bad_alloc&) {
         reason = "out of memory";
     } catch (...) {
