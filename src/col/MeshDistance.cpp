@@ -259,7 +259,8 @@ double LargestDistance(const float* positions, const uint32_t* indices, size_t t
                 const double u = static_cast<double>(i) / n, v = static_cast<double>(j) / n;
                 const Vec q = a + (b - a) * u + (c - a) * v;
                 const double p[3] = {q.x, q.y, q.z};
-                const double d = to.Nearest(p, limit, std::min(largest, near), &hint);
+                const double d =
+                    to.Nearest(p, limit, std::max(0.0, std::min(largest, near)), &hint);
                 nearBound = nearBound || d > near;
                 if (d > largest) {
                     largest = d;

@@ -232,3 +232,21 @@ TEST(SimplifyTest, LimitsGoPastTheBoundAndSayHowFar) {
 
 }  // namespace
 }  // namespace brennix
+
+namespace brennix {
+namespace {
+
+// Large cells on a gentle curve: most samples lie farther from the bound
+// than their spacing allows, and the check must still pass what is within it.
+TEST(SimplifyTest, AGentleCurveOfLargeCellsSimplifies) {
+    Mesh wave;
+    wave.Grid(30, 0, [](float s, float t) {
+        return std::array<float, 3>{60 * s, 60 * t, 3 * std::sin(3 * s) * std::cos(2 * t)};
+    });
+    const SimplifyResult r = Simplify(wave, 0.05);
+    EXPECT_LT(r.surfaces.size(), wave.surfaces.size() * 3 / 4);
+    EXPECT_LE(TwoWay(wave, r.indices, 0.05 / 4), 0.05 + 1e-6);
+}
+
+}  // namespace
+}  // namespace brennix
