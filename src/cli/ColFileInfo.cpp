@@ -10,6 +10,7 @@
 
 #include "cli/ModelCommands.h"
 #include "col/ColFile.h"
+#include "col/FloatText.h"
 #include "col/Surfaces.h"
 
 namespace brennix::cli {

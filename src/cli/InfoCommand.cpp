@@ -11,6 +11,7 @@
 #include "cli/ModelCommands.h"
 #include "col/ColGenerate.h"
 #include "col/ColInfo.h"
+#include "col/FloatText.h"
 #include "dff/DffModel.h"
 
 namespace brennix::cli {
@@ -527,16 +528,6 @@ std::string PrintableText(const std::string& text) {
             c = '?';
     }
     return shown;
-}
-
-std::string ShortestFloatText(float value) {
-    char text[32];
-    for (int digits = 6; digits <= 9; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        if (std::strtof(text, nullptr) == value)
-            break;
-    }
-    return text;
 }
 
 std::string ModelReport(const WholeModel& model, const std::string& path, bool json) {

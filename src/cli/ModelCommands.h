@@ -70,10 +70,9 @@ FileOutcome DescribeColFile(const InfoRequest& request, const std::string& path,
                             const uint8_t* data, size_t length);
 
 // Shared by the reports on models and on COL files: text from a file with
-// its control bytes shown as '?'; a finite float as the fewest digits that
-// give it back ("0.1", not "0.100000001").
+// its control bytes shown as '?'. Floats are written with ShortestFloatText
+// (col/FloatText.h).
 std::string PrintableText(const std::string& text);
-std::string ShortestFloatText(float value);
 
 struct AttachRequest {
     InputOptions inputs;
