@@ -52,5 +52,6 @@ void AddAttachCommand(CLI::App& app, CommandContext& context);
 void AddExtractCommand(CLI::App& app, CommandContext& context);
 void AddPaintCommand(CLI::App& app, CommandContext& context);
 void AddNightCommand(CLI::App& app, CommandContext& context);
+void AddViewCommand(CLI::App& app, CommandContext& context);
 
 }  // namespace brennix::cli

@@ -14,7 +14,7 @@ namespace brennix::cli {
 namespace {
 
 const char* const kCommandWords[] = {"col",   "info",    "attach", "extract", "paint",
-                                     "night", "convert", "split",  "merge"};
+                                     "night", "convert", "split",  "merge", "view"};
 
 }  // namespace
 
@@ -49,6 +49,7 @@ int RunCommands(int argc, char** argv) {
         AddConvertCommand(app, context);
         AddSplitCommand(app, context);
         AddMergeCommand(app, context);
+        AddViewCommand(app, context);
         // Set after the subcommands, which would otherwise inherit it.
         app.footer(
             "Without a command word the classic switches apply, e.g. brennix -i -d MODEL.dff");
