@@ -9,8 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/ModelCommands.h"
+#include "cli/ReportText.h"
 #include "col/ColFile.h"
-#include "col/FloatText.h"
 #include "col/Surfaces.h"
 
 namespace brennix::cli {
@@ -97,27 +97,8 @@ std::string ProblemText(const ColFileProblem& problem) {
     return PrintableText(problem.message);
 }
 
-std::string CountOf(uint64_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 // ---------------------------------------------------------------------------
 // JSON
-
-// Names are bytes from the file: invalid UTF-8 is replaced, not refused.
-std::string Dump(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-json Float(float value) {
-    if (!std::isfinite(value))
-        return nullptr;
-    return std::strtod(ShortestFloatText(value).c_str(), nullptr);
-}
-
-json Vector3(const float* v) {
-    return json::array({Float(v[0]), Float(v[1]), Float(v[2])});
-}
 
 json EntryJson(const ColEntry& entry, size_t number) {
     json surfaces = json::array();
@@ -190,29 +171,6 @@ std::string JsonReport(const ColFile& file, const std::string& path, size_t size
 
 // ---------------------------------------------------------------------------
 // Text, laid out as a model's report
-
-class TextReport {
-public:
-    void Line(const std::string& label, const std::string& text) {
-        out_ += "  ";
-        out_ += label;
-        out_.append(label.size() < kLabelWidth ? kLabelWidth - label.size() : 1, ' ');
-        out_ += text;
-        out_ += '\n';
-    }
-    void More(const std::string& text) { Line("", text); }
-    std::string& Out() { return out_; }
-
-private:
-    static constexpr size_t kLabelWidth = 13;
-    std::string out_;
-};
-
-std::string Number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
 
 std::string Point(const float* v) {
     return "(" + Number(v[0]) + ", " + Number(v[1]) + ", " + Number(v[2]) + ")";

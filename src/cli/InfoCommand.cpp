@@ -9,9 +9,9 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/ModelCommands.h"
+#include "cli/ReportText.h"
 #include "col/ColGenerate.h"
 #include "col/ColInfo.h"
-#include "col/FloatText.h"
 #include "dff/DffModel.h"
 
 namespace brennix::cli {
@@ -20,12 +20,6 @@ namespace {
 
 // Keys in the documented order, not sorted.
 using json = nlohmann::ordered_json;
-
-std::string Number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
 
 std::string Printable(const std::string& text) {
     return PrintableText(text);
@@ -100,17 +94,6 @@ bool HasSkin(const Geometry& g) {
 
 uint32_t UvSets(const Geometry& g) {
     return (g.formatFlags & kFormatTexCoords) ? g.texCoordSets : 0;
-}
-
-// Non-finite numbers have no JSON form and are written as null.
-json Float(float value) {
-    if (!std::isfinite(value))
-        return nullptr;
-    return std::strtod(ShortestFloatText(value).c_str(), nullptr);
-}
-
-json Vector3(const float* v) {
-    return json::array({Float(v[0]), Float(v[1]), Float(v[2])});
 }
 
 // What `col` with its default options would make of the model.
@@ -210,11 +193,6 @@ json GeometryJson(const GeometryEntry& entry) {
                         {"type", g.binMeshFlags == 1 ? "triangle strip" : "triangle list"},
                         {"indices", g.meshIndexTotal}};
     return j;
-}
-
-// Names are bytes from the file: invalid UTF-8 is replaced, not refused.
-std::string Dump(const json& value) {
-    return value.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 json ProblemJson(const ModelProblem& p, bool warning) {
@@ -325,27 +303,6 @@ std::string JsonReport(const WholeModel& m, const std::string& path) {
 
 // ---------------------------------------------------------------------------
 // Text
-
-class TextReport {
-public:
-    void Line(const std::string& label, const std::string& text) {
-        out_ += "  ";
-        out_ += label;
-        out_.append(label.size() < kLabelWidth ? kLabelWidth - label.size() : 1, ' ');
-        out_ += text;
-        out_ += '\n';
-    }
-    void More(const std::string& text) { Line("", text); }
-    std::string& Out() { return out_; }
-
-private:
-    static constexpr size_t kLabelWidth = 13;
-    std::string out_;
-};
-
-std::string CountOf(uint64_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
 
 void GeometryText(TextReport& r, size_t index, const GeometryEntry& entry) {
     if (entry.geometry == nullptr) {
