@@ -1,6 +1,7 @@
 // brennix col: one standard COL3 collision file per model, made from every
 // atomic of the clump, or one COL archive of all of them; with --format, the
-// same collision written as version 1 or 2.
+// same collision written as version 1 (which also takes coordinates beyond
+// what COL3 holds) or 2.
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -27,9 +28,22 @@ struct ColCommandRequest {
     GeneratorOptions options;
 };
 
-// One model file to standard COL3 bytes, for the caller to Release. False
-// with `why` set. The model's warnings are added to `messages`.
-bool MakeColOfFile(const std::string& path, const ColRequest& request, ByteBuffer* out,
+// `bytes` in place of what `image` holds.
+bool ReplaceImage(const std::vector<uint8_t>& bytes, ByteBuffer* image, std::string* why) {
+    image->Reset();
+    if (image->Append(bytes.data(), static_cast<uint32_t>(bytes.size())) != bytes.size()) {
+        *why = "out of memory";
+        return false;
+    }
+    return true;
+}
+
+// One model file to the standard bytes of COL `version`, for the caller to
+// Release. Version 1 stores floats, so its collision is made without the
+// -256 .. 256 limit of the later versions; version 2 is the COL3 collision
+// written again. False with `why` set. The model's warnings are added to
+// `messages`.
+bool MakeColOfFile(const std::string& path, const ColRequest& request, int version, ByteBuffer* out,
                    std::string* why, std::vector<std::string>* notes, std::string* messages,
                    ColStats* stats) {
     WholeModel model;
@@ -38,25 +52,22 @@ bool MakeColOfFile(const std::string& path, const ColRequest& request, ByteBuffe
         return false;
     }
     *messages += WarningLines(model, path);
-    return GenerateColBytes(model, request, ModelNameOf(path), out, why, notes, stats);
-}
-
-// The generated COL3 image written again as `version`, in place.
-bool ConvertImage(int version, ByteBuffer* image, std::string* why,
-                  std::vector<std::string>* notes) {
+    std::vector<uint8_t> converted;
+    if (version == 1) {
+        ColRequest wide = request;
+        wide.wideRange = true;
+        ColEntry entry;
+        return GenerateColEntry(model, wide, ModelNameOf(path), &entry, why, notes, stats) &&
+               ConvertColEntry(entry, 1, &converted, notes, why) &&
+               ReplaceImage(converted, out, why);
+    }
+    if (!GenerateColBytes(model, request, ModelNameOf(path), out, why, notes, stats))
+        return false;
     if (version == 3)
         return true;
-    std::vector<uint8_t> converted;
     std::vector<std::string> warnings;
-    if (!ConvertColBytes(image->data, image->length, version, &converted, notes, &warnings, why))
-        return false;
-    image->Reset();
-    if (image->Append(converted.data(), static_cast<uint32_t>(converted.size())) !=
-        converted.size()) {
-        *why = "out of memory";
-        return false;
-    }
-    return true;
+    return ConvertColBytes(out->data, out->length, version, &converted, notes, &warnings, why) &&
+           ReplaceImage(converted, out, why);
 }
 
 // A COL3 image freed when it goes out of scope.
@@ -133,9 +144,9 @@ int RunCol(const ColCommandRequest& command) {
         }
         OwnedImage image;
         std::vector<std::string> notes;
-        const bool generated = MakeColOfFile(path, request, &image.bytes, &outcome.reason, &notes,
-                                             &outcome.messages, &stats[index]) &&
-                               ConvertImage(command.format, &image.bytes, &outcome.reason, &notes);
+        const bool generated =
+            MakeColOfFile(path, request, command.format, &image.bytes, &outcome.reason, &notes,
+                          &outcome.messages, &stats[index]);
         for (const std::string& note : notes)
             outcome.messages += "[info] " + path + ": " + note + "\n";
         if (!generated)
@@ -327,8 +338,10 @@ void AddColCommand(CLI::App& app, CommandContext& context) {
         ->type_name("FILE")
         ->excludes("--output")
         ->excludes("--out-dir");
-    AddColVersionOption(*command, request->format, "--format",
-                        "The COL version to write (default col3); surfaces are mapped for col1");
+    AddColVersionOption(
+        *command, request->format, "--format",
+        "The COL version to write (default col3); col1 maps surfaces to the earlier "
+        "family and holds coordinates beyond -256 .. 256");
     AddGeneratorOptions(*command, request->generator, request->options);
     command->callback(
         [request, &context] { context.run = [request] { return RunCol(*request); }; });

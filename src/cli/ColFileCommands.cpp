@@ -370,6 +370,22 @@ bool ConvertColBytes(const uint8_t* data, size_t length, int version, std::vecto
     return why->empty();
 }
 
+bool ConvertColEntry(const ColEntry& entry, int version, std::vector<uint8_t>* out,
+                     std::vector<std::string>* notes, std::string* why) {
+    out->clear();
+    ColFile file;
+    file.entries.push_back(entry);
+    const std::string label = EntryLabel(file, 0);
+    const ColEntry want = EntryForVersion(entry, version, label, notes);
+    std::string refusal;
+    if (!WriteColEntry(want, version, out, &refusal)) {
+        *why = label + ": " + refusal;
+        return false;
+    }
+    *why = ReadBackProblem(*out, {want}, {VertexTolerance(entry, version)});
+    return why->empty();
+}
+
 namespace {
 
 struct ConvertRequest {

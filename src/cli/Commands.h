@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "col/ColFile.h"
+
 namespace CLI {
 class App;
 }
@@ -46,5 +48,10 @@ void AddColVersionOption(CLI::App& command, int& version, const std::string& nam
 bool ConvertColBytes(const uint8_t* data, size_t length, int version, std::vector<uint8_t>* out,
                      std::vector<std::string>* notes, std::vector<std::string>* warnings,
                      std::string* why);
+
+// One entry written in the standard layout of `version`, as ConvertColBytes
+// writes each entry of a file: mapped, told of in `notes` and read back.
+bool ConvertColEntry(const ColEntry& entry, int version, std::vector<uint8_t>* out,
+                     std::vector<std::string>* notes, std::string* why);
 
 }  // namespace brennix::cli

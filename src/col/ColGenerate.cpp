@@ -19,6 +19,10 @@ namespace {
 
 constexpr float kCoordinateMin = -256.0f;
 constexpr float kCoordinateEnd = 256.0f;  // not included
+// Without the 16-bit limit, coordinates are still counted in 1/128 units,
+// which a 32-bit integer holds up to here.
+constexpr float kWideCoordinateMin = -8388608.0f;
+constexpr float kWideCoordinateEnd = 8388608.0f;  // not included
 const char* const kAxisNames[3] = {"x", "y", "z"};
 
 // The shortest text that reads back as the same float.
@@ -49,20 +53,24 @@ std::string Trim(const std::string& text) {
     return text.substr(first, last - first + 1);
 }
 
+// A vertex in 1/128 units. A COL3 vertex takes 16 bits an axis; the
+// generator counts in 32 so that collision written with float vertices is
+// not bound to -256 .. 256.
+struct WorkVertex {
+    int32_t x, y, z;
+    bool operator==(const WorkVertex& o) const { return x == o.x && y == o.y && z == o.z; }
+    bool operator!=(const WorkVertex& o) const { return !(*this == o); }
+};
+
 // Coordinates in 1/128 units, truncated toward zero as the classic mesh
-// generator does. The value must lie in -256 .. 256 (end excluded).
-int16_t Quantise(float value) {
-    return static_cast<int16_t>(std::trunc(value * 128.0f));
+// generator does. The value must lie in -8388608 .. 8388608 (end excluded),
+// and in -256 .. 256 for a COL3 vertex.
+int32_t Quantise(float value) {
+    return static_cast<int32_t>(std::trunc(value * 128.0f));
 }
 
-ColVertex QuantiseVertex(const Point3& p) {
+WorkVertex QuantiseVertex(const Point3& p) {
     return {Quantise(p.x), Quantise(p.y), Quantise(p.z)};
-}
-
-uint64_t VertexKey(const ColVertex& v) {
-    return static_cast<uint64_t>(static_cast<uint16_t>(v.x)) |
-           (static_cast<uint64_t>(static_cast<uint16_t>(v.y)) << 16) |
-           (static_cast<uint64_t>(static_cast<uint16_t>(v.z)) << 32);
 }
 
 // A list in one block from std::malloc, which the collision model takes over
@@ -120,13 +128,13 @@ private:
     size_t capacity_ = 0;
 };
 
-// Maps quantised positions (48-bit keys) to merged vertex indices: open
-// addressing over a power-of-two table of 4-byte slots, kept at most half
-// full. A slot holds the index only; the key is that of the merged vertex it
-// names. All ones marks an empty slot.
+// Maps quantised positions to merged vertex indices: open addressing over a
+// power-of-two table of 4-byte slots, kept at most half full. A slot holds
+// the index only; the position is that of the merged vertex it names. All
+// ones marks an empty slot.
 class WeldTable {
 public:
-    explicit WeldTable(const BlockList<ColVertex>& vertices) : vertices_(vertices) {}
+    explicit WeldTable(const BlockList<WorkVertex>& vertices) : vertices_(vertices) {}
 
     void Reserve(size_t entries) {
         size_t wanted = 1024;
@@ -136,13 +144,13 @@ public:
             Rehash(wanted);
     }
 
-    // The index stored for `key`, or -1.
-    int64_t Find(uint64_t key) const {
+    // The index stored for `vertex`, or -1.
+    int64_t Find(const WorkVertex& vertex) const {
         if (slots_.empty())
             return -1;
         const size_t mask = slots_.size() - 1;
-        for (size_t i = Hash(key) & mask; slots_[i] != kEmpty; i = (i + 1) & mask) {
-            if (VertexKey(vertices_[slots_[i]]) == key)
+        for (size_t i = Hash(vertex) & mask; slots_[i] != kEmpty; i = (i + 1) & mask) {
+            if (vertices_[slots_[i]] == vertex)
                 return slots_[i];
         }
         return -1;
@@ -160,13 +168,17 @@ public:
 private:
     static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
 
-    static size_t Hash(uint64_t key) {
-        return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20);
+    static size_t Hash(const WorkVertex& v) {
+        constexpr uint64_t kMix = 0x9E3779B97F4A7C15ull;
+        uint64_t h = static_cast<uint32_t>(v.x);
+        h = (h * kMix) ^ static_cast<uint32_t>(v.y);
+        h = (h * kMix) ^ static_cast<uint32_t>(v.z);
+        return static_cast<size_t>((h * kMix) >> 20);
     }
 
     void Put(uint32_t index) {
         const size_t mask = slots_.size() - 1;
-        size_t i = Hash(VertexKey(vertices_[index])) & mask;
+        size_t i = Hash(vertices_[index]) & mask;
         while (slots_[i] != kEmpty)
             i = (i + 1) & mask;
         slots_[i] = index;
@@ -181,7 +193,7 @@ private:
         }
     }
 
-    const BlockList<ColVertex>& vertices_;
+    const BlockList<WorkVertex>& vertices_;
     std::vector<uint32_t> slots_;
     size_t size_ = 0;
 };
@@ -193,6 +205,12 @@ private:
 constexpr size_t kMaxWorkFaces = 4 * (size_t{kMaxColFaces} + 1);
 constexpr size_t kMaxWorkVertices = 4 * (size_t{kMaxColVertices} + 1);
 struct TooMuch {};
+
+std::string TooMuchText() {
+    return "more than " + std::to_string(kMaxWorkFaces) + " faces or " +
+           std::to_string(kMaxWorkVertices) +
+           " vertices to simplify; a collision is made of at most that many";
+}
 
 // A face before it is written: indices into every merged vertex.
 struct WideFace {
@@ -234,7 +252,7 @@ double SquaredDistance(const float centre[3], const float p[3]) {
     return sum;
 }
 
-void QuantisedPoint(const ColVertex& v, float out[3]) {
+void QuantisedPoint(const WorkVertex& v, float out[3]) {
     out[0] = v.x / 128.0f;
     out[1] = v.y / 128.0f;
     out[2] = v.z / 128.0f;
@@ -273,11 +291,14 @@ struct AtomicTriangles {
 // Works through one request; every failure is a reason in words.
 class Generator {
 public:
-    Generator(const WholeModel& model, const ColRequest& request, ColModel* col,
+    // Makes `col`, or with `col` null, `entry` (float vertices).
+    Generator(const WholeModel& model, const ColRequest& request, ColModel* col, ColEntry* entry,
               std::vector<std::string>* notes, ColStats* stats)
         : model_(model),
           request_(request),
           col_(col),
+          entry_(col == nullptr ? entry : nullptr),
+          wideRange_(request.wideRange && col == nullptr),
           notes_(notes),
           stats_(stats),
           weld_(vertices_) {}
@@ -303,10 +324,13 @@ private:
     bool FinishMesh(std::string* why);
     void MakeFaceGroups();
     bool Store(std::string* why);
+    void StoreEntry();
 
     const WholeModel& model_;
     const ColRequest& request_;
     ColModel* col_;
+    ColEntry* entry_;
+    const bool wideRange_;  // no -256 .. 256 limit: an entry holds floats
     std::vector<std::string>* notes_;
     ColStats* stats_;
     bool mesh_ = false;
@@ -318,10 +342,11 @@ private:
     std::vector<std::vector<bool>> used_;
     Bounds bounds_;
 
-    BlockList<ColVertex> vertices_;     // every merged vertex
+    BlockList<WorkVertex> vertices_;    // every merged vertex
     std::vector<uint64_t> vertexRank_;  // welded: earliest (atomic, vertex) seen
     std::vector<WideFace> wide_;        // the faces, before any is dropped
-    BlockList<ColVertex> written_;      // the vertices the faces use, as written
+    std::vector<uint32_t> order_;       // the merged vertices the faces use, as written
+    BlockList<ColVertex> written_;      // the same in 16 bits, for a COL3 model
     BlockList<ColFace> faces_;
     std::vector<ColFaceGroup> groups_;
     WeldTable weld_;
@@ -531,8 +556,10 @@ bool Generator::CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std
             const char* problem = nullptr;
             if (!std::isfinite(p[k]))
                 problem = ", which is not a finite number";
-            else if (mesh_ && !(p[k] >= kCoordinateMin && p[k] < kCoordinateEnd))
+            else if (mesh_ && !wideRange_ && !(p[k] >= kCoordinateMin && p[k] < kCoordinateEnd))
                 problem = ", outside -256 .. 255.99";
+            else if (mesh_ && !(p[k] >= kWideCoordinateMin && p[k] < kWideCoordinateEnd))
+                problem = ", outside -8388608 .. 8388607.99";
             if (problem != nullptr) {
                 *why = Label(chosen_[ordinal]) + ": vertex " + std::to_string(i) + " has " +
                        kAxisNames[k] + " = " + FormatValue(p[k]) + problem;
@@ -585,10 +612,9 @@ bool Generator::AddFaces(size_t ordinal, const AtomicPoints& points,
     std::vector<uint32_t> merged(weld ? vertexCount : 0, kUnmerged);
     auto merge = [&](uint32_t local) {
         if (merged[local] == kUnmerged) {
-            const ColVertex vertex = quantised(local);
-            const uint64_t key = VertexKey(vertex);
+            const WorkVertex vertex = quantised(local);
             const uint64_t rank = (static_cast<uint64_t>(ordinal) << 32) | local;
-            int64_t found = weld_.Find(key);
+            int64_t found = weld_.Find(vertex);
             if (found < 0) {
                 if (vertices_.size() >= kMaxWorkVertices)
                     throw TooMuch();
@@ -624,8 +650,8 @@ bool Generator::AddFaces(size_t ordinal, const AtomicPoints& points,
                 throw TooMuch();
             continue;
         }
-        const uint64_t a = VertexKey(quantised(triangle.c)), b = VertexKey(quantised(triangle.a)),
-                       c = VertexKey(quantised(triangle.b));
+        const WorkVertex a = quantised(triangle.c), b = quantised(triangle.a),
+                         c = quantised(triangle.b);
         if (a == b || b == c || a == c)
             continue;  // collapsed to a line or a point
         wide_.push_back({merge(triangle.c), merge(triangle.a), merge(triangle.b), surface});
@@ -802,11 +828,17 @@ bool Generator::FinishMesh(std::string* why) {
         return false;
     }
     std::vector<uint16_t> newIndex(vertices_.size(), 0);
-    written_.reserve(order.size());
-    for (size_t i = 0; i < order.size(); ++i) {
+    for (size_t i = 0; i < order.size(); ++i)
         newIndex[order[i]] = static_cast<uint16_t>(i);
-        written_.push_back(vertices_[order[i]]);
+    if (entry_ == nullptr) {
+        // Every coordinate was checked to lie in -256 .. 256: 16 bits hold it.
+        written_.reserve(order.size());
+        for (uint32_t v : order)
+            written_.push_back({static_cast<int16_t>(vertices_[v].x),
+                                static_cast<int16_t>(vertices_[v].y),
+                                static_cast<int16_t>(vertices_[v].z)});
     }
+    order_.swap(order);
     faces_.reserve(wide_.size());
     for (const WideFace& face : wide_)
         faces_.push_back({newIndex[face.a], newIndex[face.b], newIndex[face.c], face.surface, 255});
@@ -821,10 +853,11 @@ void Generator::MakeFaceGroups() {
         size_t begin, end;
     };
     auto centre = [&](const ColFace& f, int k) {
-        const ColVertex* v[3] = {&written_[f.a], &written_[f.b], &written_[f.c]};
-        int32_t sum = 0;
-        for (const ColVertex* p : v)
-            sum += k == 0 ? p->x : (k == 1 ? p->y : p->z);
+        int64_t sum = 0;
+        for (uint16_t corner : {f.a, f.b, f.c}) {
+            const WorkVertex& p = vertices_[order_[corner]];
+            sum += k == 0 ? p.x : (k == 1 ? p.y : p.z);
+        }
         return sum;  // three times the centre, in 1/128 units
     };
     std::vector<Range> pending{{0, faces_.size()}};
@@ -836,7 +869,7 @@ void Generator::MakeFaceGroups() {
             done.push_back(r);
             continue;
         }
-        int32_t low[3], high[3];
+        int64_t low[3], high[3];
         for (int k = 0; k < 3; ++k) {
             low[k] = high[k] = centre(faces_[r.begin], k);
             for (size_t i = r.begin + 1; i < r.end; ++i) {
@@ -866,7 +899,7 @@ void Generator::MakeFaceGroups() {
         for (size_t i = done[g].begin; i < done[g].end; ++i) {
             for (uint16_t corner : {faces_[i].a, faces_[i].b, faces_[i].c}) {
                 float q[3];
-                QuantisedPoint(written_[corner], q);
+                QuantisedPoint(vertices_[order_[corner]], q);
                 box.Add(q);
             }
         }
@@ -880,7 +913,54 @@ void Generator::MakeFaceGroups() {
     }
 }
 
+// The collision as a file entry: what reading the COL3 file of the same
+// model gives, with the vertices as they were made.
+void Generator::StoreEntry() {
+    ColEntry& entry = *entry_;
+    entry.version = 3;
+    for (int k = 0; k < 3; ++k) {
+        entry.boundsMin[k] = bounds_.min[k];
+        entry.boundsMax[k] = bounds_.max[k];
+        entry.centre[k] = centre_[k];
+    }
+    entry.radius = CoveringRadius(radiusSquared_);
+    if (request_.shape == ColShape::kBox) {
+        const std::vector<uint8_t> surfaces = SurfacesOf(GeometryOfChosen(0));
+        ColFileBox box;
+        std::memcpy(box.min, bounds_.min, sizeof box.min);
+        std::memcpy(box.max, bounds_.max, sizeof box.max);
+        box.surface = {surfaces.empty() ? request_.surface : surfaces[0], 0, 255, 255};
+        entry.boxes.push_back(box);
+    }
+    // A reader finds the vertices only as far as the faces name them.
+    size_t named = 0;
+    for (const ColFace& face : faces_)
+        named = std::max<size_t>(named, std::max({face.a, face.b, face.c}) + size_t{1});
+    entry.vertices.reserve(named);
+    for (size_t i = 0; i < named; ++i) {
+        const uint32_t v = order_[i];
+        float q[3];
+        QuantisedPoint(vertices_[v], q);
+        entry.vertices.push_back({q[0], q[1], q[2]});
+    }
+    entry.faces.reserve(faces_.size());
+    for (const ColFace& face : faces_) {
+        ColFileFace out;
+        out.a = face.a;
+        out.b = face.b;
+        out.c = face.c;
+        out.surface.material = face.material;
+        out.surface.light = face.light;
+        entry.faces.push_back(out);
+    }
+    entry.flags = entry.boxes.empty() && entry.faces.empty() ? 0 : 2;
+}
+
 bool Generator::Store(std::string* why) {
+    if (entry_ != nullptr) {
+        StoreEntry();
+        return true;
+    }
     ColHeader& header = col_->header;
     for (int k = 0; k < 3; ++k) {
         header.boundsMin[k] = bounds_.min[k];
@@ -1045,15 +1125,17 @@ bool Generator::Run(std::string* why) {
             }
         }
     }
+    // An entry is made for the versions that hold no face groups.
     const bool groups =
-        request_.faceGroups == FaceGroups::kOn ||
-        (request_.faceGroups == FaceGroups::kAuto && faces_.size() > kFaceGroupThreshold);
+        entry_ == nullptr &&
+        (request_.faceGroups == FaceGroups::kOn ||
+         (request_.faceGroups == FaceGroups::kAuto && faces_.size() > kFaceGroupThreshold));
     if (mesh_ && groups && !faces_.empty())
         MakeFaceGroups();
     if (stats_ != nullptr) {
         stats_->triangles = triangleTotal_;
         stats_->faces = static_cast<uint32_t>(faces_.size());
-        stats_->vertices = static_cast<uint32_t>(written_.size());
+        stats_->vertices = static_cast<uint32_t>(order_.size());
         stats_->maxDistance = distance_;
         stats_->beyondBound = beyondBound_;
     }
@@ -1068,19 +1150,65 @@ bool GenerateCol(const WholeModel& model, const ColRequest& request, ColModel* c
     if (stats != nullptr)
         *stats = ColStats();
     try {
-        Generator generator(model, request, col, notes, stats);
+        Generator generator(model, request, col, nullptr, notes, stats);
         if (generator.Run(&reason))
             return true;
     } catch (const TooMuch&) {
-        reason = "more than " + std::to_string(kMaxWorkFaces) + " faces or " +
-                 std::to_string(kMaxWorkVertices) +
-                 " vertices to simplify; a collision is made of at most that many";
+        reason = TooMuchText();
     } catch (const std::bad_alloc&) {
         reason = "out of memory";
     } catch (...) {
         reason = "internal failure";
     }
     col->Release();
+    if (why != nullptr)
+        why->swap(reason);
+    return false;
+}
+
+namespace {
+
+// The model's name as an entry holds it: up to a zero byte, and cut to
+// kMaxColNameLength bytes, which `notes` tells of.
+std::string ColNameOf(const std::string& modelName, std::vector<std::string>* notes) {
+    std::string name = modelName.substr(0, std::min(modelName.find('\0'), modelName.size()));
+    if (name.size() > kMaxColNameLength) {
+        if (notes != nullptr)
+            notes->push_back("model name \"" + name + "\" cut to \"" +
+                             name.substr(0, kMaxColNameLength) + "\" (" +
+                             std::to_string(kMaxColNameLength) + " bytes at most)");
+        name.resize(kMaxColNameLength);
+    }
+    return name;
+}
+
+}  // namespace
+
+bool GenerateColEntry(const WholeModel& model, const ColRequest& request,
+                      const std::string& modelName, ColEntry* entry, std::string* why,
+                      std::vector<std::string>* notes, ColStats* stats) {
+    std::string reason;
+    if (stats != nullptr)
+        *stats = ColStats();
+    try {
+        *entry = ColEntry();
+        Generator generator(model, request, nullptr, entry, notes, stats);
+        if (generator.Run(&reason)) {
+            entry->name = ColNameOf(modelName, notes);
+            std::memcpy(entry->nameBytes, entry->name.data(), entry->name.size());
+            return true;
+        }
+    } catch (const TooMuch&) {
+        reason = TooMuchText();
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
+    } catch (...) {
+        reason = "internal failure";
+    }
+    try {
+        *entry = ColEntry();
+    } catch (...) {
+    }
     if (why != nullptr)
         why->swap(reason);
     return false;
@@ -1098,14 +1226,7 @@ bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
                 why->swap(reason);
             return false;
         }
-        std::string name = modelName.substr(0, std::min(modelName.find('\0'), modelName.size()));
-        if (name.size() > kMaxColNameLength) {
-            if (notes != nullptr)
-                notes->push_back("model name \"" + name + "\" cut to \"" +
-                                 name.substr(0, kMaxColNameLength) + "\" (" +
-                                 std::to_string(kMaxColNameLength) + " bytes at most)");
-            name.resize(kMaxColNameLength);
-        }
+        const std::string name = ColNameOf(modelName, notes);
         if (col.BuildFile(*out, name.c_str(), ColConvention::kStandard))
             return true;
         reason = "out of memory";

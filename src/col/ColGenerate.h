@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "col/ColFile.h"
 #include "col/ColModel.h"
 #include "dff/WholeModel.h"
 
@@ -62,6 +63,11 @@ struct ColRequest {
     // Mesh only: at most this many faces (0: no limit but the file's), even
     // when that takes the collision past maxError.
     uint32_t maxFaces = 0;
+    // Mesh only, for GenerateColEntry: coordinates need not lie in
+    // -256 .. 255.99, only in -8388608 .. 8388607.99 (what 1/128 steps in
+    // 32 bits hold), for an entry written as version 1, which stores floats.
+    // GenerateCol keeps the COL3 limit.
+    bool wideRange = false;
 };
 
 // What the generator did with a mesh, for the summary and the report.
@@ -104,6 +110,15 @@ bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
 // The same bytes as a vector: one more copy of the image.
 bool GenerateColBytes(const WholeModel& model, const ColRequest& request,
                       const std::string& modelName, std::vector<uint8_t>* out, std::string* why,
+                      std::vector<std::string>* notes = nullptr, ColStats* stats = nullptr);
+
+// The same collision as a file entry with float vertices, as reading the
+// COL3 file of GenerateColBytes gives it (version 3, the later family's
+// surfaces, named `modelName` cut as there), for writing in any version.
+// With request.wideRange the coordinates need not fit COL3. No face groups
+// are made. False with `why` set as GenerateCol; `entry` is then empty.
+bool GenerateColEntry(const WholeModel& model, const ColRequest& request,
+                      const std::string& modelName, ColEntry* entry, std::string* why,
                       std::vector<std::string>* notes = nullptr, ColStats* stats = nullptr);
 
 // Whether `text` matches `pattern`: '*' any run of characters, '?' any one

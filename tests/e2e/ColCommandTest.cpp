@@ -288,6 +288,15 @@ TEST_F(ColCommandTest, RefusesAModelPastTheRangeAndWritesNothing) {
     RunResult bounds = RunCommand({"col", "--shape", "empty", "far.dff"});
     EXPECT_EQ(bounds.exitStatus, 0) << bounds.err;
     EXPECT_EQ(ReadStandard(Get("far.col")).boundsMax[2], 303.0f);
+
+    // Version 1 stores floats: the same mesh is written whole.
+    RunResult v1 = RunCommand({"col", "--format", "col1", "-o", "far1.col", "far.dff"});
+    EXPECT_EQ(v1.exitStatus, 0) << v1.err;
+    const Bytes coll = Get("far1.col");
+    ASSERT_GE(coll.size(), 4u);
+    EXPECT_EQ(std::string(coll.begin(), coll.begin() + 4), "COLL");
+    EXPECT_EQ(RunCommand({"col", "--format", "col2", "-o", "far2.col", "far.dff"}).exitStatus, 1);
+    EXPECT_FALSE(Exists("far2.col"));
 }
 
 TEST_F(ColCommandTest, ArchiveHoldsEveryModelInOrderByName) {

@@ -4,12 +4,17 @@
 // exactly what the library's exports write.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "UnitHelpers.h"
 #include "brennix.h"
+#include "cli/Commands.h"
 #include "cli/ModelCommands.h"
+#include "col/ColFile.h"
+#include "col/ColGenerate.h"
 #include "col/ColInfo.h"
 #include "dff/WholeModelWrite.h"
 #include "support/ModelBuilder.h"
@@ -348,6 +353,105 @@ TEST(ColourJobTest, SeveralGeometriesTakeTheNightModelsGeometryOfTheSameIndex) {
     outcome = cli::ImportNightFile(request, dir.Path("model.dff"));
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.reason, "geometry 1 of the night model has no day colours");
+}
+
+// Version 1 is made from the collision as an entry, so that it can hold
+// coordinates that COL3 cannot. Within COL3's range it must give the bytes
+// that converting the COL3 file gives; beyond it, the float vertices as made.
+TEST(ColVersionOneTest, TheEntryGivesTheConvertedBytesAndHoldsWideCoordinates) {
+    const ClumpSpec house = MakeHouseModel();
+    struct Same {
+        ClumpSpec plan;
+        ColShape shape;
+        bool weld;
+        std::string name;
+    };
+    const Same same[] = {
+        {house, ColShape::kMesh, true, "house"},
+        {house, ColShape::kMesh, false, "raw"},
+        {house, ColShape::kBox, true, "box"},
+        {house, ColShape::kEmpty, true, "a_name_longer_than_the_field"},
+        {MakeLargeModel(2000, 1000), ColShape::kMesh, true, "large"},
+    };
+    for (const Same& c : same) {
+        SCOPED_TRACE(c.name);
+        const Bytes bytes = BuildModel(c.plan);
+        WholeModel model;
+        ASSERT_TRUE(model.Parse(bytes.data(), bytes.size()));
+        ColRequest request;
+        request.shape = c.shape;
+        request.weld = c.weld;
+        request.faceGroups = FaceGroups::kOff;
+        request.surfaces = {{"*wall*", 40}};  // a later-family id, mapped for version 1
+        request.surface = 9;
+        std::vector<uint8_t> col3, converted, direct;
+        std::vector<std::string> notes, warnings, entryNotes;
+        std::string why;
+        ASSERT_TRUE(GenerateColBytes(model, request, c.name, &col3, &why, &notes)) << why;
+        ASSERT_TRUE(
+            cli::ConvertColBytes(col3.data(), col3.size(), 1, &converted, &notes, &warnings, &why))
+            << why;
+        request.wideRange = true;
+        ColEntry entry;
+        ASSERT_TRUE(GenerateColEntry(model, request, c.name, &entry, &why, &entryNotes)) << why;
+        ASSERT_TRUE(cli::ConvertColEntry(entry, 1, &direct, &entryNotes, &why)) << why;
+        EXPECT_EQ(direct, converted);
+        EXPECT_EQ(entryNotes, notes);
+    }
+
+    struct Wide {
+        float z;
+        std::string col3Reason;   // GenerateCol, which keeps COL3's limit
+        std::string entryReason;  // GenerateColEntry with wideRange; empty: made
+    };
+    const Wide wide[] = {
+        {255.99f, "", ""},
+        {303, "vertex 3 has z = 303, outside -256 .. 255.99", ""},
+        {-5000.25f, "vertex 3 has z = -5000.25, outside -256 .. 255.99", ""},
+        {8388607, "vertex 3 has z = 8388607, outside -256 .. 255.99", ""},
+        {8388608, "vertex 3 has z = 8388608, outside -256 .. 255.99",
+         "vertex 3 has z = 8388608, outside -8388608 .. 8388607.99"},
+    };
+    for (const Wide& c : wide) {
+        SCOPED_TRACE(c.z);
+        const Bytes bytes = BuildModel(MakeModelWithPositions(
+            {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0.5f, 0.5f, c.z}}, {{0, 1, 0, 2}, {0, 1, 0, 3}}));
+        WholeModel model;
+        ASSERT_TRUE(model.Parse(bytes.data(), bytes.size()));
+        ColRequest request;
+        request.maxError = 0;
+        request.wideRange = true;
+        ColModel col;
+        std::string why;
+        EXPECT_EQ(GenerateCol(model, request, &col, &why), c.col3Reason.empty());
+        EXPECT_EQ(why,
+                  c.col3Reason.empty() ? "" : "atomic 0 (frame \"canonical\"): " + c.col3Reason);
+        ColEntry entry;
+        why.clear();
+        const bool made = GenerateColEntry(model, request, "far", &entry, &why);
+        EXPECT_EQ(made, c.entryReason.empty());
+        if (!made) {
+            EXPECT_EQ(why, "atomic 0 (frame \"canonical\"): " + c.entryReason);
+            EXPECT_TRUE(entry.vertices.empty() && entry.faces.empty());
+            continue;
+        }
+        ASSERT_EQ(entry.vertices.size(), 4u);
+        const float z = std::trunc(c.z * 128.0f) / 128.0f;
+        EXPECT_EQ(entry.vertices[3][2], z);
+        EXPECT_EQ(entry.boundsMin[2], std::min(c.z, 0.0f));
+        EXPECT_EQ(entry.boundsMax[2], std::max(c.z, 0.0f));
+        EXPECT_GE(entry.radius, std::fabs(c.z) / 2);
+
+        std::vector<uint8_t> v1;
+        std::vector<std::string> notes;
+        ASSERT_TRUE(cli::ConvertColEntry(entry, 1, &v1, &notes, &why)) << why;
+        ColFile back;
+        ReadColFile(v1.data(), v1.size(), &back);
+        ASSERT_EQ(back.entries.size(), 1u);
+        EXPECT_EQ(back.entries[0].vertices[3][2], z);
+        const bool fitsCol3 = c.col3Reason.empty();
+        EXPECT_EQ(cli::ConvertColEntry(entry, 2, &v1, &notes, &why), fitsCol3) << why;
+    }
 }
 
 }  // namespace
