@@ -9,6 +9,7 @@
 #include <limits>
 #include <new>
 
+#include "col/FloatText.h"
 #include "col/Simplify.h"
 #include "dff/Triangles.h"
 #include "stream/Endian.h"
@@ -25,20 +26,6 @@ constexpr float kWideCoordinateMin = -8388608.0f;
 constexpr float kWideCoordinateEnd = 8388608.0f;  // not included
 const char* const kAxisNames[3] = {"x", "y", "z"};
 
-// The shortest text that reads back as the same float.
-std::string FormatValue(float value) {
-    if (std::isnan(value))
-        return "nan";
-    if (std::isinf(value))
-        return value > 0 ? "inf" : "-inf";
-    char text[32];
-    for (int digits = 6; digits <= 9; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        if (std::strtof(text, nullptr) == value)
-            break;
-    }
-    return text;
-}
 
 char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -547,7 +534,7 @@ bool Generator::CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std
         for (int k = 0; k < 3; ++k) {
             if (!std::isfinite(stored[k])) {
                 *why = Label(chosen_[ordinal]) + ": vertex " + std::to_string(i) + " has " +
-                       kAxisNames[k] + " = " + FormatValue(stored[k]) +
+                       kAxisNames[k] + " = " + ShortestFloatText(stored[k]) +
                        ", which is not a finite number";
                 return false;
             }
@@ -562,7 +549,7 @@ bool Generator::CheckAndQuantise(size_t ordinal, const AtomicPoints& points, std
                 problem = ", outside -8388608 .. 8388607.99";
             if (problem != nullptr) {
                 *why = Label(chosen_[ordinal]) + ": vertex " + std::to_string(i) + " has " +
-                       kAxisNames[k] + " = " + FormatValue(p[k]) + problem;
+                       kAxisNames[k] + " = " + ShortestFloatText(p[k]) + problem;
                 return false;
             }
         }
