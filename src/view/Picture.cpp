@@ -612,6 +612,10 @@ Mesh ReduceMesh(const Mesh& mesh, size_t targetTriangles) {
             reduced.indices = valid.indices;
         }
     }
+    // The simplifier's grid can collapse a flat or thin mesh far below the
+    // target, to nothing at all: every k-th triangle then draws it better.
+    if (reduced.TriangleCount() < targetTriangles / 2)
+        reduced.indices = valid.indices;
     if (reduced.TriangleCount() > targetTriangles) {
         const std::vector<uint32_t> chosen = EveryKth(reduced.TriangleCount(), targetTriangles);
         std::vector<uint32_t> indices;
@@ -698,7 +702,7 @@ std::string DrawPicture(const PictureInput& input, const PictureOptions& options
             drawing.faces.size() + (stats.collisionFaces - validFaces.size());
         Sizes sizes;
         svg = Compose(input, drawing, LegendLines(input, stats, options), &sizes);
-        if (sizes.total <= options.maxBytes || attempt >= 8 ||
+        if (sizes.total <= options.maxBytes || attempt >= 12 ||
             (stats.drawnModelTriangles == 0 && drawing.faces.empty()))
             break;
         // Share what the bound leaves after the fixed parts between the
@@ -725,7 +729,7 @@ std::string DrawPicture(const PictureInput& input, const PictureOptions& options
             faceTarget =
                 std::min(faceTarget, drawing.faces.size() > 0 ? drawing.faces.size() - 1 : 0);
         }
-        if (attempt == 7) {
+        if (attempt == 11) {
             // The last attempt draws neither: the legend alone must fit.
             modelTarget = 0;
             faceTarget = 0;
