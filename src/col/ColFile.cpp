@@ -89,6 +89,147 @@ void StoreSurface(uint8_t* p, const ColFileSurface& s) {
     p[3] = s.light;
 }
 
+// ---------------------------------------------------------------------------
+// Records: each layout is written once, as the fields at their byte offsets,
+// and walked by a loader to read or by a storer to write. Version 1 keeps a
+// sphere's radius first, and faces of 32-bit indices with a whole surface;
+// later versions the radius last, and 8-byte faces with the material and the
+// light only. Boxes and lines are alike in every version.
+
+struct FieldLoader {
+    const uint8_t* p;
+    void F32(size_t at, float& v) const { LoadF32(p + at, &v); }
+    void Vec3(size_t at, float* v) const { LoadVec3(p + at, v); }
+    void Surface(size_t at, ColFileSurface& s) const { s = LoadSurface(p + at); }
+    void U8(size_t at, uint8_t& v) const { v = p[at]; }
+    template <typename T>
+    void U16(size_t at, T& v) const {
+        v = LoadU16(p + at);
+    }
+    void U32(size_t at, uint32_t& v) const { v = LoadU32(p + at); }
+};
+
+struct FieldStorer {
+    uint8_t* p;
+    void F32(size_t at, float v) const { StoreF32(p + at, v); }
+    void Vec3(size_t at, const float* v) const { StoreVec3(p + at, v); }
+    void Surface(size_t at, const ColFileSurface& s) const { StoreSurface(p + at, s); }
+    void U8(size_t at, uint8_t v) const { p[at] = v; }
+    // Indices are checked to fit before anything is written.
+    void U16(size_t at, uint32_t v) const { StoreU16(p + at, static_cast<uint16_t>(v)); }
+    void U32(size_t at, uint32_t v) const { StoreU32(p + at, v); }
+};
+
+// Each codec: the record's size, and Fields(io, record), where the record is
+// const when storing.
+struct V1SphereCodec {
+    static constexpr size_t kBytes = kV1SphereBytes;
+    template <typename IO, typename R>
+    static void Fields(const IO& io, R& s) {
+        io.F32(0, s.radius);
+        io.Vec3(4, s.centre);
+        io.Surface(16, s.surface);
+    }
+};
+
+struct SphereCodec {
+    static constexpr size_t kBytes = kSphereBytes;
+    template <typename IO, typename R>
+    static void Fields(const IO& io, R& s) {
+        io.Vec3(0, s.centre);
+        io.F32(12, s.radius);
+        io.Surface(16, s.surface);
+    }
+};
+
+struct BoxCodec {
+    static constexpr size_t kBytes = kBoxBytes;
+    template <typename IO, typename R>
+    static void Fields(const IO& io, R& b) {
+        io.Vec3(0, b.min);
+        io.Vec3(12, b.max);
+        io.Surface(24, b.surface);
+    }
+};
+
+struct LineCodec {
+    static constexpr size_t kBytes = kLineBytes;
+    template <typename IO, typename R>
+    static void Fields(const IO& io, R& l) {
+        io.Vec3(0, l.start);
+        io.Vec3(12, l.end);
+    }
+};
+
+struct V1VertexCodec {
+    static constexpr size_t kBytes = kV1VertexBytes;
+    template <typename IO, typename R>
+    static void Fields(const IO& io, R& v) {
+        io.Vec3(0, v.data());
+    }
+};
+
+struct V1FaceCodec {
+    static constexpr size_t kBytes = kV1FaceBytes;
+    template <typename IO, typename R>
+    static void Fields(const IO& io, R& f) {
+        io.U32(0, f.a);
+        io.U32(4, f.b);
+        io.U32(8, f.c);
+        io.Surface(12, f.surface);
+    }
+};
+
+struct FaceCodec {
+    static constexpr size_t kBytes = kFaceBytes;
+    template <typename IO, typename R>
+    static void Fields(const IO& io, R& f) {
+        io.U16(0, f.a);
+        io.U16(2, f.b);
+        io.U16(4, f.c);
+        io.U8(6, f.surface.material);
+        io.U8(7, f.surface.light);
+    }
+};
+
+struct FaceGroupCodec {
+    static constexpr size_t kBytes = kFaceGroupBytes;
+    template <typename IO, typename R>
+    static void Fields(const IO& io, R& g) {
+        io.Vec3(0, g.min);
+        io.Vec3(12, g.max);
+        io.U16(24, g.first);
+        io.U16(26, g.last);
+    }
+};
+
+// `count` records from `p`, which the caller has checked hold them.
+template <typename Codec, typename R>
+void LoadRecords(const uint8_t* p, size_t count, std::vector<R>* out) {
+    out->resize(count);
+    for (R& r : *out) {
+        Codec::Fields(FieldLoader{p}, r);
+        p += Codec::kBytes;
+    }
+}
+
+// Every record of `records` from `p`, which the caller has sized for them.
+template <typename Codec, typename R>
+void StoreRecords(uint8_t* p, const std::vector<R>& records) {
+    for (const R& r : records) {
+        Codec::Fields(FieldStorer{p}, r);
+        p += Codec::kBytes;
+    }
+}
+
+// The largest vertex index the faces name; 0 without faces.
+uint32_t TopIndex(const std::vector<ColFileFace>& faces) {
+    uint32_t top = 0;
+    for (const ColFileFace& f : faces)
+        top = std::max({top, f.a, f.b, f.c});
+    return top;
+}
+
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", value);
@@ -176,6 +317,17 @@ struct EntryReader {
         return true;
     }
 
+    // A version-1 count and its records, read into `out`.
+    template <typename Codec, typename R>
+    bool V1Records(size_t* at, const char* one, const char* many, std::vector<R>* out) {
+        uint32_t count = 0;
+        size_t records = 0;
+        if (!V1Section(at, Codec::kBytes, one, many, &count, &records))
+            return false;
+        LoadRecords<Codec>(e + records, count, out);
+        return true;
+    }
+
     bool ReadVersion1() {
         ColEntry& out = *entry;
         if (length < kV1HeaderBytes) {
@@ -188,48 +340,14 @@ struct EntryReader {
         LoadVec3(e + 60, out.boundsMax);
 
         size_t at = kV1HeaderBytes;
-        uint32_t n = 0;
-        size_t p = 0;
-        if (!V1Section(&at, kV1SphereBytes, "sphere", "spheres", &n, &p))
+        if (!V1Records<V1SphereCodec>(&at, "sphere", "spheres", &out.spheres) ||
+            !V1Records<LineCodec>(&at, "line", "lines", &out.lines) ||
+            !V1Records<BoxCodec>(&at, "box", "boxes", &out.boxes) ||
+            !V1Records<V1VertexCodec>(&at, "vertex", "vertices", &out.vertices) ||
+            !V1Records<V1FaceCodec>(&at, "face", "faces", &out.faces))
             return false;
-        out.spheres.resize(n);
-        for (uint32_t i = 0; i < n; ++i, p += kV1SphereBytes) {
-            ColFileSphere& s = out.spheres[i];
-            s.radius = F32(e + p);
-            LoadVec3(e + p + 4, s.centre);
-            s.surface = LoadSurface(e + p + 16);
-        }
-        if (!V1Section(&at, kV1LineBytes, "line", "lines", &n, &p))
-            return false;
-        out.lines.resize(n);
-        for (uint32_t i = 0; i < n; ++i, p += kV1LineBytes) {
-            LoadVec3(e + p, out.lines[i].start);
-            LoadVec3(e + p + 12, out.lines[i].end);
-        }
-        if (!V1Section(&at, kV1BoxBytes, "box", "boxes", &n, &p))
-            return false;
-        out.boxes.resize(n);
-        for (uint32_t i = 0; i < n; ++i, p += kV1BoxBytes) {
-            LoadVec3(e + p, out.boxes[i].min);
-            LoadVec3(e + p + 12, out.boxes[i].max);
-            out.boxes[i].surface = LoadSurface(e + p + 24);
-        }
-        if (!V1Section(&at, kV1VertexBytes, "vertex", "vertices", &n, &p))
-            return false;
-        out.vertices.resize(n);
-        for (uint32_t i = 0; i < n; ++i, p += kV1VertexBytes) {
-            for (int k = 0; k < 3; ++k)
-                LoadF32(e + p + 4 * k, &out.vertices[i][k]);
-        }
-        if (!V1Section(&at, kV1FaceBytes, "face", "faces", &n, &p))
-            return false;
-        out.faces.resize(n);
-        for (uint32_t i = 0; i < n; ++i, p += kV1FaceBytes) {
-            ColFileFace& f = out.faces[i];
-            f.a = LoadU32(e + p);
-            f.b = LoadU32(e + p + 4);
-            f.c = LoadU32(e + p + 8);
-            f.surface = LoadSurface(e + p + 12);
+        for (size_t i = 0; i < out.faces.size(); ++i) {
+            const ColFileFace& f = out.faces[i];
             const uint32_t top = std::max({f.a, f.b, f.c});
             if (top >= out.vertices.size()) {
                 return Fail("face " + std::to_string(i) + " names vertex " + std::to_string(top) +
@@ -269,6 +387,25 @@ struct EntryReader {
         return true;
     }
 
+    // A section of `count` records at `offset`, when there are any: located,
+    // its start added to `starts`, and read into `out`. `*pos`, when given,
+    // receives its start.
+    template <typename Codec, typename R>
+    bool Records(uint64_t count, uint32_t offset, const char* one, const char* many,
+                 size_t headerBytes, std::vector<size_t>* starts, std::vector<R>* out,
+                 size_t* pos = nullptr) {
+        if (count == 0)
+            return true;
+        size_t at = 0;
+        if (!Locate(count, Codec::kBytes, offset, one, many, headerBytes, &at))
+            return false;
+        starts->push_back(at);
+        LoadRecords<Codec>(e + at, static_cast<size_t>(count), out);
+        if (pos != nullptr)
+            *pos = at;
+        return true;
+    }
+
     // The first section start after `pos`, or the entry's end: where a
     // vertex section, which has no count, must end.
     static size_t NextStart(const std::vector<size_t>& starts, size_t pos, size_t end) {
@@ -278,21 +415,6 @@ struct EntryReader {
                 next = s;
         }
         return next;
-    }
-
-    bool ReadFaces(size_t pos, uint32_t count, std::vector<ColFileFace>* faces, uint32_t* top) {
-        faces->resize(count);
-        *top = 0;
-        for (uint32_t i = 0; i < count; ++i, pos += kFaceBytes) {
-            ColFileFace& f = (*faces)[i];
-            f.a = LoadU16(e + pos);
-            f.b = LoadU16(e + pos + 2);
-            f.c = LoadU16(e + pos + 4);
-            f.surface.material = e[pos + 6];
-            f.surface.light = e[pos + 7];
-            *top = std::max({*top, f.a, f.b, f.c});
-        }
-        return true;
     }
 
     // The vertices that faces naming up to vertex `top` need, from the
@@ -360,86 +482,41 @@ struct EntryReader {
 
         // Every section start, for the end of the vertex sections.
         std::vector<size_t> starts;
-        size_t pos = 0;
-        if (sphereCount > 0) {
-            if (!Locate(sphereCount, kSphereBytes, sphereOffset, "sphere", "spheres", headerBytes,
-                        &pos))
-                return false;
-            starts.push_back(pos);
-            out.spheres.resize(sphereCount);
-            for (ColFileSphere& s : out.spheres) {
-                LoadVec3(e + pos, s.centre);
-                s.radius = F32(e + pos + 12);
-                s.surface = LoadSurface(e + pos + 16);
-                pos += kSphereBytes;
+        size_t facePos = 0;
+        if (!Records<SphereCodec>(sphereCount, sphereOffset, "sphere", "spheres", headerBytes,
+                                  &starts, &out.spheres) ||
+            !Records<BoxCodec>(boxCount, boxOffset, "box", "boxes", headerBytes, &starts,
+                               &out.boxes) ||
+            !Records<LineCodec>(lineCount, lineOffset, "line", "lines", headerBytes, &starts,
+                                &out.lines) ||
+            !Records<FaceCodec>(faceCount, faceOffset, "face", "faces", headerBytes, &starts,
+                                &out.faces, &facePos))
+            return false;
+        const uint32_t top = TopIndex(out.faces);
+        if (faceCount > 0 && (out.flags & kFlagFaceGroups)) {
+            // The group count sits just before the faces, the groups before
+            // it.
+            if (facePos < headerBytes + 4) {
+                return Fail("flag 8 says face groups precede the faces at byte " +
+                            std::to_string(facePos) + ", but there is no room for their count");
             }
-        }
-        if (boxCount > 0) {
-            if (!Locate(boxCount, kBoxBytes, boxOffset, "box", "boxes", headerBytes, &pos))
-                return false;
-            starts.push_back(pos);
-            out.boxes.resize(boxCount);
-            for (ColFileBox& b : out.boxes) {
-                LoadVec3(e + pos, b.min);
-                LoadVec3(e + pos + 12, b.max);
-                b.surface = LoadSurface(e + pos + 24);
-                pos += kBoxBytes;
+            const size_t countAt = facePos - 4;
+            const uint32_t groups = LoadU32(e + countAt);
+            if (groups > (countAt - headerBytes) / kFaceGroupBytes) {
+                return Fail(Count(groups, "face group", "face groups") + " need " +
+                            std::to_string(uint64_t{groups} * kFaceGroupBytes) +
+                            " bytes before byte " + std::to_string(countAt) + ", but only " +
+                            std::to_string(countAt - headerBytes) + " follow the header");
             }
+            const size_t g = countAt - groups * kFaceGroupBytes;
+            starts.push_back(g);
+            LoadRecords<FaceGroupCodec>(e + g, groups, &out.faceGroups);
         }
-        if (lineCount > 0) {
-            if (!Locate(lineCount, kLineBytes, lineOffset, "line", "lines", headerBytes, &pos))
-                return false;
-            starts.push_back(pos);
-            out.lines.resize(lineCount);
-            for (ColFileLine& l : out.lines) {
-                LoadVec3(e + pos, l.start);
-                LoadVec3(e + pos + 12, l.end);
-                pos += kLineBytes;
-            }
-        }
-        uint32_t top = 0;
-        if (faceCount > 0) {
-            if (!Locate(faceCount, kFaceBytes, faceOffset, "face", "faces", headerBytes, &pos))
-                return false;
-            starts.push_back(pos);
-            ReadFaces(pos, faceCount, &out.faces, &top);
-            const size_t facePos = pos;
-            if (out.flags & kFlagFaceGroups) {
-                // The group count sits just before the faces, the groups
-                // before it.
-                if (facePos < headerBytes + 4) {
-                    return Fail("flag 8 says face groups precede the faces at byte " +
-                                std::to_string(facePos) + ", but there is no room for their count");
-                }
-                const size_t countAt = facePos - 4;
-                const uint32_t groups = LoadU32(e + countAt);
-                if (groups > (countAt - headerBytes) / kFaceGroupBytes) {
-                    return Fail(Count(groups, "face group", "face groups") + " need " +
-                                std::to_string(uint64_t{groups} * kFaceGroupBytes) +
-                                " bytes before byte " + std::to_string(countAt) + ", but only " +
-                                std::to_string(countAt - headerBytes) + " follow the header");
-                }
-                size_t g = countAt - groups * kFaceGroupBytes;
-                starts.push_back(g);
-                out.faceGroups.resize(groups);
-                for (ColFileFaceGroup& group : out.faceGroups) {
-                    LoadVec3(e + g, group.min);
-                    LoadVec3(e + g + 12, group.max);
-                    group.first = LoadU16(e + g + 24);
-                    group.last = LoadU16(e + g + 26);
-                    g += kFaceGroupBytes;
-                }
-            }
-        }
-        uint32_t shadowTop = 0;
         const bool shadow = version >= 3 && (out.flags & kFlagShadowMesh) && shadowFaceCount > 0;
-        if (shadow) {
-            if (!Locate(shadowFaceCount, kFaceBytes, shadowFaceOffset, "shadow face",
-                        "shadow faces", headerBytes, &pos))
-                return false;
-            starts.push_back(pos);
-            ReadFaces(pos, shadowFaceCount, &out.shadowFaces, &shadowTop);
-        }
+        if (shadow && !Records<FaceCodec>(shadowFaceCount, shadowFaceOffset, "shadow face",
+                                          "shadow faces", headerBytes, &starts, &out.shadowFaces))
+            return false;
+        const uint32_t shadowTop = TopIndex(out.shadowFaces);
         if (faceCount > 0 && vertexOffset != 0)
             starts.push_back(size_t{vertexOffset} + 4);
         if (shadow && shadowVertexOffset != 0)
@@ -721,6 +798,16 @@ bool UsedVertices(const std::vector<ColFileFace>& faces, size_t vertexCount, con
     return true;
 }
 
+// A version-1 section at byte `at` of `e`: the 32-bit count, then the
+// records. Returns where the next section starts.
+template <typename Codec, typename R>
+size_t StoreV1Section(uint8_t* e, size_t at, const std::vector<R>& records) {
+    StoreU32(e + at, static_cast<uint32_t>(records.size()));
+    at += 4;
+    StoreRecords<Codec>(e + at, records);
+    return at + records.size() * Codec::kBytes;
+}
+
 bool WriteVersion1(const ColEntry& entry, const uint8_t name[22], std::vector<uint8_t>* out,
                    std::string* why) {
     size_t used = 0;
@@ -745,44 +832,11 @@ bool WriteVersion1(const ColEntry& entry, const uint8_t name[22], std::vector<ui
     StoreVec3(e + 48, entry.boundsMin);
     StoreVec3(e + 60, entry.boundsMax);
     size_t at = kV1HeaderBytes;
-    StoreU32(e + at, static_cast<uint32_t>(entry.spheres.size()));
-    at += 4;
-    for (const ColFileSphere& s : entry.spheres) {
-        StoreF32(e + at, s.radius);
-        StoreVec3(e + at + 4, s.centre);
-        StoreSurface(e + at + 16, s.surface);
-        at += kV1SphereBytes;
-    }
-    StoreU32(e + at, static_cast<uint32_t>(entry.lines.size()));
-    at += 4;
-    for (const ColFileLine& l : entry.lines) {
-        StoreVec3(e + at, l.start);
-        StoreVec3(e + at + 12, l.end);
-        at += kV1LineBytes;
-    }
-    StoreU32(e + at, static_cast<uint32_t>(entry.boxes.size()));
-    at += 4;
-    for (const ColFileBox& b : entry.boxes) {
-        StoreVec3(e + at, b.min);
-        StoreVec3(e + at + 12, b.max);
-        StoreSurface(e + at + 24, b.surface);
-        at += kV1BoxBytes;
-    }
-    StoreU32(e + at, static_cast<uint32_t>(entry.vertices.size()));
-    at += 4;
-    for (const ColFilePoint& v : entry.vertices) {
-        StoreVec3(e + at, v.data());
-        at += kV1VertexBytes;
-    }
-    StoreU32(e + at, static_cast<uint32_t>(entry.faces.size()));
-    at += 4;
-    for (const ColFileFace& f : entry.faces) {
-        StoreU32(e + at, f.a);
-        StoreU32(e + at + 4, f.b);
-        StoreU32(e + at + 8, f.c);
-        StoreSurface(e + at + 12, f.surface);
-        at += kV1FaceBytes;
-    }
+    at = StoreV1Section<V1SphereCodec>(e, at, entry.spheres);
+    at = StoreV1Section<LineCodec>(e, at, entry.lines);
+    at = StoreV1Section<BoxCodec>(e, at, entry.boxes);
+    at = StoreV1Section<V1VertexCodec>(e, at, entry.vertices);
+    StoreV1Section<V1FaceCodec>(e, at, entry.faces);
     return true;
 }
 
@@ -793,17 +847,6 @@ size_t Padded4(size_t n) {
 void StoreSteps(uint8_t* p, const std::vector<int16_t>& steps) {
     for (size_t i = 0; i < steps.size(); ++i)
         StoreU16(p + 2 * i, static_cast<uint16_t>(steps[i]));
-}
-
-void StoreFaces(uint8_t* p, const std::vector<ColFileFace>& faces) {
-    for (const ColFileFace& f : faces) {
-        StoreU16(p, static_cast<uint16_t>(f.a));
-        StoreU16(p + 2, static_cast<uint16_t>(f.b));
-        StoreU16(p + 4, static_cast<uint16_t>(f.c));
-        p[6] = f.surface.material;
-        p[7] = f.surface.light;
-        p += kFaceBytes;
-    }
 }
 
 bool WriteVersion2Or3(const ColEntry& entry, int version, const uint8_t name[22],
@@ -901,42 +944,19 @@ bool WriteVersion2Or3(const ColEntry& entry, int version, const uint8_t name[22]
         StoreU32(e + 116, offset(shadow, shadowFacePos));
     }
 
-    size_t p = spherePos;
-    for (const ColFileSphere& s : entry.spheres) {
-        StoreVec3(e + p, s.centre);
-        StoreF32(e + p + 12, s.radius);
-        StoreSurface(e + p + 16, s.surface);
-        p += kSphereBytes;
-    }
-    p = boxPos;
-    for (const ColFileBox& b : entry.boxes) {
-        StoreVec3(e + p, b.min);
-        StoreVec3(e + p + 12, b.max);
-        StoreSurface(e + p + 24, b.surface);
-        p += kBoxBytes;
-    }
-    p = linePos;
-    for (const ColFileLine& l : entry.lines) {
-        StoreVec3(e + p, l.start);
-        StoreVec3(e + p + 12, l.end);
-        p += kLineBytes;
-    }
+    StoreRecords<SphereCodec>(e + spherePos, entry.spheres);
+    StoreRecords<BoxCodec>(e + boxPos, entry.boxes);
+    StoreRecords<LineCodec>(e + linePos, entry.lines);
     StoreSteps(e + vertexPos, steps);
     if (groups) {
-        p = groupPos;
-        for (const ColFileFaceGroup& g : entry.faceGroups) {
-            StoreVec3(e + p, g.min);
-            StoreVec3(e + p + 12, g.max);
-            StoreU16(e + p + 24, g.first);
-            StoreU16(e + p + 26, g.last);
-            p += kFaceGroupBytes;
-        }
-        StoreU32(e + p, static_cast<uint32_t>(entry.faceGroups.size()));
+        StoreRecords<FaceGroupCodec>(e + groupPos, entry.faceGroups);
+        StoreU32(e + groupPos + entry.faceGroups.size() * kFaceGroupBytes,
+                 static_cast<uint32_t>(entry.faceGroups.size()));
     }
-    StoreFaces(e + facePos, entry.faces);
+    StoreRecords<FaceCodec>(e + facePos, entry.faces);
     if (shadow) {
         StoreSteps(e + shadowVertexPos, shadowSteps);
-        StoreFaces(e + shadowFacePos, entry.shadowFaces);
+        StoreRecords<FaceCodec>(e + shadowFacePos, entry.shadowFaces);
     }
     return true;
 }
