@@ -46,6 +46,11 @@ constexpr GroupColour kGroupColours[] = {
 };
 constexpr const char* kUnknownSurfaceColour = "#e03030";
 
+// Spheres and boxes are few in real collision; a file may hold 65,535 of
+// each, and only the first of them fit a picture of bounded size.
+constexpr size_t kMaxDrawnSpheres = 1000;
+constexpr size_t kMaxDrawnBoxes = 500;
+
 struct Vector {
     double x = 0, y = 0, z = 0;
 };
@@ -273,7 +278,9 @@ void DrawCollisionFaces(XmlWriter& xml, const ColEntry& col, const std::vector<u
 }
 
 void DrawSpheresAndBoxes(XmlWriter& xml, const ColEntry& col, const Projection& view) {
-    for (const ColFileSphere& sphere : col.spheres) {
+    const size_t sphereCount = std::min(col.spheres.size(), kMaxDrawnSpheres);
+    for (size_t i = 0; i < sphereCount; ++i) {
+        const ColFileSphere& sphere = col.spheres[i];
         const Vector centre{sphere.centre[0], sphere.centre[1], sphere.centre[2]};
         if (!Finite(centre) || !std::isfinite(sphere.radius))
             continue;
@@ -288,7 +295,9 @@ void DrawSpheresAndBoxes(XmlWriter& xml, const ColEntry& col, const Projection& 
         xml.Attr("stroke-width", "3");
         xml.End();
     }
-    for (const ColFileBox& box : col.boxes) {
+    const size_t boxCount = std::min(col.boxes.size(), kMaxDrawnBoxes);
+    for (size_t n = 0; n < boxCount; ++n) {
+        const ColFileBox& box = col.boxes[n];
         Vector corner[8];
         bool finite = true;
         for (int i = 0; i < 8; ++i) {
@@ -642,6 +651,10 @@ std::vector<std::string> LegendLines(const PictureInput& input, const PictureSta
                           Plural(stats.boxes, "box", "boxes");
         if (stats.drawnCollisionFaces < stats.collisionFaces)
             col += "; " + Count(stats.drawnCollisionFaces) + " faces drawn";
+        if (stats.spheres > kMaxDrawnSpheres)
+            col += "; the first " + Count(kMaxDrawnSpheres) + " spheres drawn";
+        if (stats.boxes > kMaxDrawnBoxes)
+            col += "; the first " + Count(kMaxDrawnBoxes) + " boxes drawn";
         lines.push_back(col);
         if (!input.collisionSource.empty())
             lines.push_back("Source: " + ShortText(input.collisionSource, 160));

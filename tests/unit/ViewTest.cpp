@@ -389,6 +389,30 @@ TEST(PictureTest, StaysWithinTheByteBoundAndSaysWhatWasReduced) {
     }
 }
 
+TEST(PictureTest, AFileFullOfSpheresAndBoxesStaysWithinTheBound) {
+    ColEntry col;
+    for (int i = 0; i < 65535; ++i) {
+        const float x = static_cast<float>(i % 256), y = static_cast<float>(i / 256);
+        ColFileSphere sphere;
+        sphere.centre[0] = x;
+        sphere.centre[1] = y;
+        sphere.radius = 0.5f;
+        col.spheres.push_back(sphere);
+        ColFileBox box;
+        box.min[0] = x, box.min[1] = y, box.min[2] = 0;
+        box.max[0] = x + 0.5f, box.max[1] = y + 0.5f, box.max[2] = 3;
+        col.boxes.push_back(box);
+    }
+    PictureInput input;
+    input.collision = &col;
+    PictureStats stats;
+    const std::string svg = DrawPicture(input, PictureOptions(), &stats);
+    EXPECT_LE(svg.size(), PictureOptions().maxBytes);
+    EXPECT_NE(svg.find("65,535 spheres, 65,535 boxes; the first 1,000 spheres drawn; the first "
+                       "500 boxes drawn"),
+              std::string::npos);
+}
+
 TEST(PictureTest, SmallModelsAreDrawnWhole) {
     Loaded house;
     ASSERT_NO_FATAL_FAILURE(Load(test::MakeHouseModel(), &house));
