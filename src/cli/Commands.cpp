@@ -14,7 +14,7 @@ namespace brennix::cli {
 namespace {
 
 const char* const kCommandWords[] = {"col",   "info",    "attach", "extract", "paint",
-                                     "night", "convert", "split",  "merge", "view"};
+                                     "night", "convert", "split",  "merge",   "view"};
 
 }  // namespace
 
