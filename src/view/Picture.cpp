@@ -149,11 +149,24 @@ struct Projection {
     }
 };
 
+// A whole number by hand: the paths of a large model hold millions, and
+// this is most of the time a picture takes. `value` lies within
+// +-kCoordinateLimit.
 void AppendInt(std::string& out, double value) {
+    long v = std::lround(value);
     char text[24];
-    const long v = std::lround(value);
-    const int n = std::snprintf(text, sizeof text, "%ld", v);
-    out.append(text, static_cast<size_t>(n));
+    char* end = text + sizeof text;
+    char* at = end;
+    const bool negative = v < 0;
+    if (negative)
+        v = -v;
+    do {
+        *--at = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v > 0);
+    if (negative)
+        *--at = '-';
+    out.append(at, static_cast<size_t>(end - at));
 }
 
 // "M x y L x y L x y Z" in whole units, as short as SVG allows. Every
@@ -696,6 +709,43 @@ std::string DrawPicture(const PictureInput& input, const PictureOptions& options
     if (options.maxModelTriangles > 0)
         modelTarget = std::min(modelTarget, options.maxModelTriangles);
     size_t faceTarget = validFaces.size();
+
+    // Shares what the bound leaves after the fixed parts between the model
+    // and the collision, the smaller keeping what it needs, with a margin
+    // for the legend growing by a line; each target then scales with the
+    // bytes its part took.
+    const auto share = [&](double fixed, double modelBytes, double collisionBytes,
+                           size_t drawnModel, size_t drawnFaces) {
+        const double room = std::max(0.0, 0.95 * static_cast<double>(options.maxBytes) - fixed);
+        double modelRoom = room / 2, collisionRoom = room / 2;
+        if (collisionBytes < collisionRoom)
+            modelRoom = room - collisionBytes;
+        else if (modelBytes < modelRoom)
+            collisionRoom = room - modelBytes;
+        if (modelBytes > modelRoom && modelBytes > 0) {
+            modelTarget =
+                static_cast<size_t>(static_cast<double>(drawnModel) * modelRoom / modelBytes);
+            modelTarget = std::min(modelTarget, drawnModel > 0 ? drawnModel - 1 : 0);
+        }
+        if (collisionBytes > collisionRoom && collisionBytes > 0) {
+            faceTarget = static_cast<size_t>(static_cast<double>(drawnFaces) * collisionRoom /
+                                             collisionBytes);
+            faceTarget = std::min(faceTarget, drawnFaces > 0 ? drawnFaces - 1 : 0);
+        }
+    };
+    // A first guess for the collision, whose faces take about 110 bytes
+    // each over the four views (none is left out seen edge on), so that a
+    // large one is not drawn whole only to learn that it does not fit. The
+    // model's size depends on how it faces the views: it is measured.
+    {
+        const double fixedGuess =
+            20000.0 + 520.0 * static_cast<double>(std::min(stats.spheres, kMaxDrawnSpheres)) +
+            1200.0 * static_cast<double>(std::min(stats.boxes, kMaxDrawnBoxes));
+        const double half = (0.95 * static_cast<double>(options.maxBytes) - fixedGuess) / 2;
+        if (110.0 * static_cast<double>(faceTarget) > half)
+            faceTarget = static_cast<size_t>(std::max(0.0, half / 110.0));
+    }
+
     std::string svg;
     Mesh reduced;
     for (int attempt = 0;; ++attempt) {
@@ -718,30 +768,9 @@ std::string DrawPicture(const PictureInput& input, const PictureOptions& options
         if (sizes.total <= options.maxBytes || attempt >= 12 ||
             (stats.drawnModelTriangles == 0 && drawing.faces.empty()))
             break;
-        // Share what the bound leaves after the fixed parts between the
-        // model and the collision, the smaller keeping what it needs, with
-        // a margin for the legend growing by a line.
-        const size_t fixed = sizes.total - sizes.model - sizes.collision;
-        const double room = std::max(
-            0.0, 0.95 * static_cast<double>(options.maxBytes) - static_cast<double>(fixed));
-        double modelRoom = room / 2, collisionRoom = room / 2;
-        if (static_cast<double>(sizes.collision) < collisionRoom)
-            modelRoom = room - static_cast<double>(sizes.collision);
-        else if (static_cast<double>(sizes.model) < modelRoom)
-            collisionRoom = room - static_cast<double>(sizes.model);
-        if (sizes.model > modelRoom && sizes.model > 0) {
-            const double drawn = static_cast<double>(stats.drawnModelTriangles);
-            modelTarget = static_cast<size_t>(drawn * modelRoom / static_cast<double>(sizes.model));
-            modelTarget = std::min(
-                modelTarget, stats.drawnModelTriangles > 0 ? stats.drawnModelTriangles - 1 : 0);
-        }
-        if (sizes.collision > collisionRoom && sizes.collision > 0) {
-            const double drawn = static_cast<double>(drawing.faces.size());
-            faceTarget =
-                static_cast<size_t>(drawn * collisionRoom / static_cast<double>(sizes.collision));
-            faceTarget =
-                std::min(faceTarget, drawing.faces.size() > 0 ? drawing.faces.size() - 1 : 0);
-        }
+        share(static_cast<double>(sizes.total - sizes.model - sizes.collision),
+              static_cast<double>(sizes.model), static_cast<double>(sizes.collision),
+              stats.drawnModelTriangles, drawing.faces.size());
         if (attempt == 11) {
             // The last attempt draws neither: the legend alone must fit.
             modelTarget = 0;
