@@ -33,23 +33,8 @@
 #include "dff/WholeModel.h"
 #include "support/HostileModels.h"
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define BRENNIX_SANITIZED_ADDRESSES 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-#define BRENNIX_SANITIZED_ADDRESSES 1
-#endif
-#endif
-
 namespace brennix::test {
 namespace {
-
-#ifdef BRENNIX_SANITIZED_ADDRESSES
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // Sanitized builds run a quarter of the counts, many times slower.
 constexpr size_t kCountDivisor = kSanitized ? 4 : 1;

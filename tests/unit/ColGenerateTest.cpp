@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "UnitHelpers.h"
 #include "col/ColGenerate.h"
 #include "support/ModelBuilder.h"
 
@@ -169,6 +170,7 @@ TEST(ColGenerateTest, RefusesWhatCol3CannotHoldWithTheReason) {
         bool weld;
         std::string reason;  // empty: accepted
         double maxError = kDefaultMaxError;
+        bool slow = false;  // most of a minute under a sanitizer: left to the release build
     };
     const Case cases[] = {
         {door({{1, 0, 0}, {0, 2, 0}, {0, 0, 252.99f}}), ColShape::kMesh, true, ""},
@@ -207,12 +209,14 @@ TEST(ColGenerateTest, RefusesWhatCol3CannotHoldWithTheReason) {
          "more than 65535 faces after merging; a COL3 file holds at most that many", 0},
         {MakeLargeModel(65535, 65536), ColShape::kMesh, true,
          "more than 65535 vertices after merging; a COL3 file holds at most that many", 0},
-        {MakeLargeModel(65536, 65536), ColShape::kMesh, true, ""},
+        {MakeLargeModel(65536, 65536), ColShape::kMesh, true, "", kDefaultMaxError, true},
         {MakeLargeModel(65536, 65536), ColShape::kMesh, false,
          "more than 65535 vertices; a COL3 file holds at most that many"},
         {MakeLargeModel(65535, 65535), ColShape::kMesh, false, ""},
     };
     for (const Case& c : cases) {
+        if (kSanitized && c.slow)
+            continue;
         ColRequest request;
         request.shape = c.shape;
         request.weld = c.weld;
@@ -329,6 +333,7 @@ TEST(ColGenerateTest, SimplifiesWithinTheBoundAndFitsTheFileWithANote) {
         uint32_t maxFaces;
         uint32_t atMost, atLeast;  // faces
         bool note;                 // a note says the bound was passed
+        bool slow = false;         // minutes under a sanitizer: left to the release build
     };
     const Case cases[] = {
         {"flat grid", Grid(40, 0), kDefaultMaxError, 0, 2, 2, false},
@@ -336,10 +341,12 @@ TEST(ColGenerateTest, SimplifiesWithinTheBoundAndFitsTheFileWithANote) {
         {"rough ground", Grid(30, 0, {}, Rough), kDefaultMaxError, 0, 1800, 1000, false},
         {"rough ground, 100 faces", Grid(30, 0, {}, Rough), kDefaultMaxError, 100, 100, 1, true},
         // 66,248 triangles that cannot all stay: written, with the distance.
-        {"over 65535 faces", Grid(182, 0, {}, Rough), kDefaultMaxError, 0, kMaxColFaces, 1000,
+        {"over 65535 faces", Grid(182, 0, {}, Rough), kDefaultMaxError, 0, kMaxColFaces, 1000, true,
          true},
     };
     for (const Case& c : cases) {
+        if (kSanitized && c.slow)
+            continue;
         ColRequest request;
         request.maxError = c.maxError;
         request.maxFaces = c.maxFaces;

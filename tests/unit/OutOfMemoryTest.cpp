@@ -76,15 +76,6 @@ void operator delete[](void* block, const std::nothrow_t&) noexcept {
     std::free(block);
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define BRENNIX_NO_ADDRESS_LIMIT 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-#define BRENNIX_NO_ADDRESS_LIMIT 1
-#endif
-#endif
-
 namespace brennix::test {
 namespace {
 
@@ -131,7 +122,7 @@ const bool kLargeBlocksMapped = mallopt(M_MMAP_THRESHOLD, 64 * 1024) != 0;
 class OutOfMemoryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-#ifdef BRENNIX_NO_ADDRESS_LIMIT
+#ifdef BRENNIX_TEST_SANITIZED
         GTEST_SKIP() << "a sanitizer reserves address space of its own";
 #endif
         ASSERT_TRUE(kLargeBlocksMapped);

@@ -270,19 +270,6 @@ TEST_F(ByteBufferFile, LoadRefusesWhatIsNotARegularFileWithoutReadingIt) {
     alarm(0);
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // Bytes of memory the system can still give, from /proc/meminfo.
 uint64_t MemoryAvailable() {
     std::FILE* file = std::fopen("/proc/meminfo", "r");

@@ -16,7 +16,24 @@
 #include "dff/DffModel.h"
 #include "support/ModelBuilder.h"
 
+// Whether a sanitizer watches this build's memory: it reserves address space
+// of its own, and runs the code several times slower.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define BRENNIX_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define BRENNIX_TEST_SANITIZED 1
+#endif
+#endif
+
 namespace brennix::test {
+
+#ifdef BRENNIX_TEST_SANITIZED
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 // A fresh directory under the system's temporary directory.
 class TempDir {
