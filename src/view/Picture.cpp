@@ -262,7 +262,16 @@ void DrawModel(XmlWriter& xml, const Mesh& mesh, const Projection& view) {
 // colour, with its edges.
 void DrawCollisionFaces(XmlWriter& xml, const ColEntry& col, const std::vector<uint32_t>& faces,
                         const Projection& view) {
-    std::map<std::string, std::string> byColour;
+    // A handful of colours at most, in the order their first face comes.
+    std::vector<std::pair<const char*, std::string>> byColour;
+    const auto pathOf = [&](const char* colour) -> std::string& {
+        for (auto& [known, d] : byColour) {
+            if (known == colour)
+                return d;
+        }
+        byColour.emplace_back(colour, std::string());
+        return byColour.back().second;
+    };
     for (uint32_t f : faces) {
         const ColFileFace& face = col.faces[f];
         const ColFilePoint* corners[3] = {&col.vertices[face.a], &col.vertices[face.b],
@@ -276,7 +285,7 @@ void DrawCollisionFaces(XmlWriter& xml, const ColEntry& col, const std::vector<u
             y[k] = view.Y(p);
         }
         if (finite)
-            AppendTriangle(byColour[SurfaceColour(col.version, face.surface.material)], x, y);
+            AppendTriangle(pathOf(SurfaceColour(col.version, face.surface.material)), x, y);
     }
     for (const auto& [colour, d] : byColour) {
         xml.Start("path");
