@@ -10,6 +10,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/ColBuilder.h"
+
 namespace brennix::test {
 
 // ---------------------------------------------------------------------------
@@ -1139,91 +1141,45 @@ ClumpSpec MakeHouseModel() {
 // ---------------------------------------------------------------------------
 // COL3
 
+// The earlier layout: spheres, boxes, face groups and their count, faces,
+// vertices, the size counted from the end of the tag.
 Bytes EncodeCol3(const Col3File& file) {
     if (file.spheres.size() > 0xFFFF || file.boxes.size() > 0xFFFF || file.faces.size() > 0xFFFF) {
         throw std::length_error("COL3 section count does not fit 16 bits");
     }
-    Bytes sections;
-    uint32_t sphereOffset = 0;
-    uint32_t boxOffset = 0;
-    uint32_t faceOffset = 0;
-    uint32_t vertexOffset = 0;
-    uint32_t flags = 0;
-    // Offsets count from position 4: header (120) + bytes so far - 4.
-    auto here = [&sections]() {
-        return static_cast<uint32_t>(kCol3HeaderSize + sections.size() - 4);
+    // Spheres and face groups are opaque here: their fields are taken from
+    // the bytes as they stand, bit for bit.
+    auto vec = [](const Bytes& b, size_t at) {
+        return Vec3{GetF32(b, at), GetF32(b, at + 4), GetF32(b, at + 8)};
     };
-    if (!file.spheres.empty()) {
-        sphereOffset = here();
-        for (const Col3Sphere& s : file.spheres)
-            PutBytes(sections, s.data(), s.size());
+    ColEntryPlan plan;
+    plan.version = 3;
+    plan.layout = ColLayout::kEarlier;
+    plan.name.assign(file.nameField.begin(), file.nameField.begin() + 20);
+    plan.modelId = static_cast<uint16_t>(file.modelId);
+    plan.boundsMin = {file.boundsMin[0], file.boundsMin[1], file.boundsMin[2]};
+    plan.boundsMax = {file.boundsMax[0], file.boundsMax[1], file.boundsMax[2]};
+    plan.centre = {file.sphereCentre[0], file.sphereCentre[1], file.sphereCentre[2]};
+    plan.radius = file.sphereRadius;
+    plan.flags = file.faceGroups.empty() ? 0 : kCol3FlagFaceGroups;
+    for (const Col3Sphere& s : file.spheres) {
+        const Bytes b(s.begin(), s.end());
+        plan.spheres.push_back({vec(b, 0), GetF32(b, 12), {b[16], b[17], b[18], b[19]}});
     }
-    if (!file.boxes.empty()) {
-        boxOffset = here();
-        for (const Col3Box& b : file.boxes) {
-            for (float value : b.min)
-                PutF32(sections, value);
-            for (float value : b.max)
-                PutF32(sections, value);
-            PutU8(sections, b.material);
-            PutU8(sections, b.flag);
-            PutU8(sections, b.brightness);
-            PutU8(sections, b.light);
-        }
+    for (const Col3Box& b : file.boxes)
+        plan.boxes.push_back({{b.min[0], b.min[1], b.min[2]},
+                              {b.max[0], b.max[1], b.max[2]},
+                              {b.material, b.flag, b.brightness, b.light}});
+    for (const Col3FaceGroup& g : file.faceGroups) {
+        const Bytes b(g.begin(), g.end());
+        plan.faceGroups.push_back({vec(b, 0), vec(b, 12), GetU16(b, 24), GetU16(b, 26)});
     }
-    if (!file.faceGroups.empty()) {
-        flags |= kCol3FlagFaceGroups;
-        for (const Col3FaceGroup& group : file.faceGroups)
-            PutBytes(sections, group.data(), group.size());
-        PutU32(sections, static_cast<uint32_t>(file.faceGroups.size()));
-    }
-    if (!file.faces.empty()) {
-        faceOffset = here();
-        for (const Col3Face& f : file.faces) {
-            PutU16(sections, f.a);
-            PutU16(sections, f.b);
-            PutU16(sections, f.c);
-            PutU8(sections, f.material);
-            PutU8(sections, f.light);
-        }
-    }
-    if (!file.vertices.empty()) {
-        vertexOffset = here();
-        for (const Col3Vertex& vertex : file.vertices) {
-            PutI16(sections, vertex.x);
-            PutI16(sections, vertex.y);
-            PutI16(sections, vertex.z);
-        }
-    }
-
-    Bytes out;
-    out.reserve(kCol3HeaderSize + sections.size());
-    PutString(out, "COL3");
-    PutU32(out, static_cast<uint32_t>(kCol3HeaderSize - 4 + sections.size()));
-    PutBytes(out, file.nameField.data(), 20);
-    PutU16(out, 0);
-    PutI16(out, file.modelId);
-    for (float value : file.boundsMin)
-        PutF32(out, value);
-    for (float value : file.boundsMax)
-        PutF32(out, value);
-    for (float value : file.sphereCentre)
-        PutF32(out, value);
-    PutF32(out, file.sphereRadius);
-    PutU16(out, static_cast<uint16_t>(file.spheres.size()));
-    PutU16(out, static_cast<uint16_t>(file.boxes.size()));
-    PutU16(out, static_cast<uint16_t>(file.faces.size()));
-    PutU16(out, 0);
-    PutU32(out, flags);
-    PutU32(out, sphereOffset);
-    PutU32(out, boxOffset);
-    PutU32(out, 0);
-    PutU32(out, vertexOffset);
-    PutU32(out, faceOffset);
-    for (int i = 0; i < 4; ++i)
-        PutU32(out, 0);
-    PutBytes(out, sections);
-    return out;
+    for (const Col3Face& f : file.faces)
+        plan.faces.push_back({f.a, f.b, f.c, {f.material, 0, 0, f.light}});
+    // Whole steps, which the builder's conversion gives back exactly.
+    for (const Col3Vertex& v : file.vertices)
+        plan.vertices.push_back({v.x / 128.0f, v.y / 128.0f, v.z / 128.0f});
+    return BuildColEntry(plan);
 }
 
 Col3File MakeSmallCol3() {

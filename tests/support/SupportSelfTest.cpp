@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/Col3Reader.h"
+#include "support/ColBuilder.h"
 #include "support/ModelBuilder.h"
 
 namespace brennix::test {
@@ -347,6 +348,83 @@ TEST(HouseSample, IsDeterministicSmallAndWellFormed) {
 TEST(HouseSample, CommittedFileMatchesTheBuilder) {
     const Bytes committed = ReadFile(std::string(BRENNIX_SAMPLES_DIR) + "/house.dff");
     EXPECT_EQ(committed, BuildModel(MakeHouseModel()));
+}
+
+// One sphere, one box, a face over three vertices, in each version and
+// layout: where the sections land, what the size field counts, the flags.
+TEST(ColBuilder, LaysOutEveryVersionAsItsHeaderSays) {
+    ColEntryPlan plan;
+    plan.spheres = {{{1, 2, 3}, 4, {5, 6, 7, 8}}};
+    plan.boxes = {{{-1, -1, -1}, {1, 1, 1}, {9}}};
+    plan.vertices = {{0, 0, 0}, {1, 0, 0}, {0, -1.5f, 0}};
+    plan.faces = {{0, 1, 2, {3, 0, 0, 4}}};
+    struct Case {
+        int version;
+        ColLayout layout;
+        size_t size, sphereAt, boxAt, vertexAt, faceAt;
+    };
+    const Case cases[] = {
+        // 6-byte vertices padded to 4 bytes before the faces.
+        {2, ColLayout::kStandard, 184, 108, 128, 156, 176},
+        {3, ColLayout::kStandard, 196, 120, 140, 168, 188},
+        {4, ColLayout::kStandard, 200, 124, 144, 172, 192},
+        // Faces before vertices, nothing padded.
+        {3, ColLayout::kEarlier, 194, 120, 140, 176, 168},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.version);
+        plan.version = c.version;
+        plan.layout = c.layout;
+        const Bytes b = BuildColEntry(plan);
+        ASSERT_EQ(b.size(), c.size);
+        EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "COL" + std::to_string(c.version));
+        EXPECT_EQ(GetU32(b, kColSizeAt), c.size - (c.layout == ColLayout::kStandard ? 8 : 4));
+        EXPECT_EQ(GetU32(b, kColFlagsAt), 2u);
+        EXPECT_EQ(GetU32(b, kColSphereOffsetAt) + 4, c.sphereAt);
+        EXPECT_EQ(GetU32(b, kColBoxOffsetAt) + 4, c.boxAt);
+        EXPECT_EQ(GetU32(b, kColVertexOffsetAt) + 4, c.vertexAt);
+        EXPECT_EQ(GetU32(b, kColFaceOffsetAt) + 4, c.faceAt);
+        EXPECT_EQ(GetU32(b, kColLineOffsetAt), 0u);
+        EXPECT_EQ(GetF32(b, c.sphereAt + 12), 4.0f);  // the radius after the centre
+        EXPECT_EQ(GetU8(b, c.boxAt + 24), 9);
+        EXPECT_EQ(GetI16(b, c.vertexAt + 6 * 2 + 2), -192);  // -1.5 in 1/128 steps
+        EXPECT_EQ(GetU16(b, c.faceAt + 4), 2);
+        EXPECT_EQ(GetU8(b, c.faceAt + 7), 4);  // the light
+    }
+    // Version 1: counts before their records, floats, whole surfaces.
+    plan.version = 1;
+    plan.layout = ColLayout::kStandard;
+    const Bytes v1 = BuildColEntry(plan);
+    ASSERT_EQ(v1.size(), 72u + 4 + 20 + 4 + 4 + 28 + 4 + 36 + 4 + 16);
+    EXPECT_EQ(GetU32(v1, kColSizeAt), v1.size() - 8);
+    EXPECT_EQ(GetU32(v1, kColV1HeaderBytes), 1u);
+    EXPECT_EQ(GetF32(v1, kColV1HeaderBytes + 4), 4.0f);  // the radius first
+    EXPECT_EQ(GetU32(v1, v1.size() - 20), 1u);           // the face count
+    EXPECT_EQ(GetU32(v1, v1.size() - 8), 2u);            // the third index
+    EXPECT_EQ(GetU32(v1, v1.size() - 4), 0x04000003u);   // material and light
+}
+
+TEST(ColBuilder, GivesTheFlagsOfWhatItHoldsUnlessTold) {
+    ColEntryPlan plan;
+    EXPECT_EQ(GetU32(BuildColEntry(plan), kColFlagsAt), 0u);
+    plan.vertices = {{0, 0, 0}};
+    plan.faces = {{}};
+    plan.faceGroups = {{}};
+    plan.shadowVertices = {{0, 0, 0}};
+    plan.shadowFaces = {{}};
+    EXPECT_EQ(GetU32(BuildColEntry(plan), kColFlagsAt), 2u | 8 | 16);
+    EXPECT_EQ(GetU32(BuildColEntry(plan), kColShadowFaceCountAt), 1u);
+    plan.version = 2;  // no shadow mesh
+    EXPECT_EQ(GetU32(BuildColEntry(plan), kColFlagsAt), 2u | 8);
+    plan.flags = 0x40;
+    EXPECT_EQ(GetU32(BuildColEntry(plan), kColFlagsAt), 0x40u);
+    plan.faces.resize(0x10000);
+    EXPECT_THROW(BuildColEntry(plan), std::length_error);
+    Bytes b(6, 0);
+    PatchU32(b, 2, 0x01020304);
+    EXPECT_EQ(b, (Bytes{0, 0, 4, 3, 2, 1}));
+    EXPECT_THROW(PatchU32(b, 3, 0), std::out_of_range);
+    EXPECT_THROW(PatchU16(b, 7, 0), std::out_of_range);
 }
 
 TEST(Col3, EncodedFileReadsBack) {

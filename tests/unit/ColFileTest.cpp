@@ -9,12 +9,15 @@
 #include "col/ColFile.h"
 #include "stream/Endian.h"
 #include "support/Col3Reader.h"
+#include "support/ColBuilder.h"
 #include "support/ModelBuilder.h"
 
 namespace brennix {
 namespace {
 
 namespace test = brennix::test;
+using test::PatchU16;
+using test::PatchU32;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -174,7 +177,7 @@ TEST(ColFileTest, EveryVersionReadsBackWhatItWrote) {
         std::string difference;
         EXPECT_TRUE(SameColRecords(c.entry, back, c.version, &difference)) << difference;
         EXPECT_EQ(back.length, bytes.size());
-        EXPECT_EQ(LoadU32(bytes.data() + 4), bytes.size() - 8);
+        EXPECT_EQ(LoadU32(bytes.data() + test::kColSizeAt), bytes.size() - 8);
         // Written again in the same version, the bytes are the same.
         EXPECT_EQ(Write(back, c.version), bytes);
     }
@@ -200,7 +203,7 @@ TEST(ColFileTest, FlagsFollowTheContentsAndKeepOtherBits) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const Bytes bytes = Write(c.entry, c.version);
-        EXPECT_EQ(LoadU32(bytes.data() + 80), c.flags);
+        EXPECT_EQ(LoadU32(bytes.data() + test::kColFlagsAt), c.flags);
     }
 }
 
@@ -317,54 +320,53 @@ struct Damage {
     bool warning = false;
 };
 
-void SetU32(Bytes& b, size_t at, uint32_t v) {
-    StoreU32(b.data() + at, v);
-}
-void SetU16(Bytes& b, size_t at, uint16_t v) {
-    StoreU16(b.data() + at, v);
-}
-
 TEST(ColFileTest, ReportsEachKindOfDamage) {
     const Damage cases[] = {
-        {"size past the file", 3, [](Bytes& b) { SetU32(b, 4, static_cast<uint32_t>(b.size())); },
+        {"size past the file", 3,
+         [](Bytes& b) { PatchU32(b, test::kColSizeAt, static_cast<uint32_t>(b.size())); },
          "entry 1 \"gate\": the size field says the entry is"},
-        {"classic size", 3, [](Bytes& b) { SetU32(b, 4, static_cast<uint32_t>(b.size() - 4)); },
+        {"classic size", 3,
+         [](Bytes& b) { PatchU32(b, test::kColSizeAt, static_cast<uint32_t>(b.size() - 4)); },
          "counts from the end of the tag", true},
         {"size below the header", 3,
          [](Bytes& b) {
-             SetU32(b, 4, 100);
+             PatchU32(b, test::kColSizeAt, 100);
              b.resize(108);
          },
          "shorter than the 120-byte header of version 3"},
         {"v1 sections end early", 1,
          [](Bytes& b) {
-             SetU32(b, 4, static_cast<uint32_t>(b.size() - 8 + 4));
+             PatchU32(b, test::kColSizeAt, static_cast<uint32_t>(b.size() - 8 + 4));
              b.resize(b.size() + 4);
          },
          "sections end at byte"},
-        {"v1 count beyond the entry", 1, [](Bytes& b) { SetU32(b, 72, 0x40000000); },
+        {"v1 count beyond the entry", 1,
+         [](Bytes& b) { PatchU32(b, test::kColV1HeaderBytes, 0x40000000); },
          "1073741824 spheres need"},
-        {"face section outside", 3, [](Bytes& b) { SetU32(b, 100, 0xFFFFFFF0); },
+        {"face section outside", 3,
+         [](Bytes& b) { PatchU32(b, test::kColFaceOffsetAt, 0xFFFFFFF0); },
          "5 faces at byte 4294967284 run past the end of the entry"},
-        {"box section in the header", 2, [](Bytes& b) { SetU32(b, 88, 20); },
+        {"box section in the header", 2, [](Bytes& b) { PatchU32(b, test::kColBoxOffsetAt, 20); },
          "the box section starts at byte 24, inside the 108-byte header"},
-        {"sphere count without offset", 3, [](Bytes& b) { SetU32(b, 84, 0); },
+        {"sphere count without offset", 3,
+         [](Bytes& b) { PatchU32(b, test::kColSphereOffsetAt, 0); },
          "2 spheres, but no sphere offset"},
         {"face names a missing vertex", 3,
          [](Bytes& b) {
-             const uint32_t faces = LoadU32(b.data() + 100) + 4;
-             SetU16(b, faces + 8 * 4 + 4, 40);
+             const uint32_t faces = LoadU32(b.data() + test::kColFaceOffsetAt) + 4;
+             PatchU16(b, faces + 8 * 4 + 4, 40);
          },
          "faces name vertex 40, but the vertex section holds"},
-        {"faces without vertex section", 2, [](Bytes& b) { SetU32(b, 96, 0); },
+        {"faces without vertex section", 2,
+         [](Bytes& b) { PatchU32(b, test::kColVertexOffsetAt, 0); },
          "faces name vertex 6, but the entry has no vertex section"},
         {"face groups overrun", 3,
          [](Bytes& b) {
-             const uint32_t faces = LoadU32(b.data() + 100) + 4;
-             SetU32(b, faces - 4, 1000);
+             const uint32_t faces = LoadU32(b.data() + test::kColFaceOffsetAt) + 4;
+             PatchU32(b, faces - 4, 1000);
          },
          "1000 face groups need 28000 bytes"},
-        {"v1 face beyond vertices", 1, [](Bytes& b) { SetU32(b, b.size() - 16, 9); },
+        {"v1 face beyond vertices", 1, [](Bytes& b) { PatchU32(b, b.size() - 16, 9); },
          "face 4 names vertex 9, but the entry holds 7 vertices"},
         {"trailing bytes", 3,
          [](Bytes& b) {
@@ -374,17 +376,19 @@ TEST(ColFileTest, ReportsEachKindOfDamage) {
         {"not an entry", 3, [](Bytes& b) { b[0] = 'X'; }, "does not start with an entry"},
         {"flag 2 with nothing", 3,
          [](Bytes& b) {
-             SetU16(b, 72, 0), SetU16(b, 74, 0), SetU16(b, 76, 0);
-             SetU32(b, 80, 2);
+             PatchU16(b, test::kColSphereCountAt, 0), PatchU16(b, test::kColBoxCountAt, 0);
+             PatchU16(b, test::kColFaceCountAt, 0);
+             PatchU32(b, test::kColFlagsAt, 2);
          },
          "flag 2 (not empty) is set, but the entry has no sphere, box or face", true},
-        {"face groups without flag 8", 3, [](Bytes& b) { SetU32(b, 80, 2 | 16); },
+        {"face groups without flag 8", 3, [](Bytes& b) { PatchU32(b, test::kColFlagsAt, 2 | 16); },
          "face groups precede the faces, but flag 8 is not set", true},
-        {"shadow faces without flag 16", 3, [](Bytes& b) { SetU32(b, 80, 2 | 8); },
+        {"shadow faces without flag 16", 3, [](Bytes& b) { PatchU32(b, test::kColFlagsAt, 2 | 8); },
          "counts 3 shadow faces, but flag 16 is not set", true},
         {"bounds too small", 3, [](Bytes& b) { StoreF32(b.data() + 44, 0.5f); },
          "the bounds x = -10 .. 0.5 do not enclose sphere 0", true},
-        {"unterminated name", 3, [](Bytes& b) { std::memset(b.data() + 8, 'n', 22); },
+        {"unterminated name", 3,
+         [](Bytes& b) { std::memset(b.data() + test::kColNameAt, 'n', 22); },
          "the name has no terminating zero within its 22 bytes", true},
         {"v1 vertex beyond version 3", 1,
          [](Bytes& b) {
@@ -464,12 +468,14 @@ TEST(ColFileTest, ReadsAnArchiveOfMixedVersions) {
 TEST(ColFileTest, AVersionFourEntryReadsLikeVersionThree) {
     Bytes bytes = Write(FullEntry(), 3);
     // Version 4 adds one field after the header: shift every offset by 4.
-    bytes.insert(bytes.begin() + 120, {0x78, 0x56, 0x34, 0x12});
+    bytes.insert(bytes.begin() + test::kColVersion4FieldAt, {0x78, 0x56, 0x34, 0x12});
     std::memcpy(bytes.data(), "COL4", 4);
-    SetU32(bytes, 4, static_cast<uint32_t>(bytes.size() - 8));
-    for (size_t at : {84, 88, 96, 100, 112, 116}) {
+    PatchU32(bytes, test::kColSizeAt, static_cast<uint32_t>(bytes.size() - 8));
+    for (size_t at :
+         {test::kColSphereOffsetAt, test::kColBoxOffsetAt, test::kColVertexOffsetAt,
+          test::kColFaceOffsetAt, test::kColShadowVertexOffsetAt, test::kColShadowFaceOffsetAt}) {
         if (LoadU32(bytes.data() + at) != 0)
-            SetU32(bytes, at, LoadU32(bytes.data() + at) + 4);
+            PatchU32(bytes, at, LoadU32(bytes.data() + at) + 4);
     }
     const ColEntry entry = ReadOne(bytes);
     EXPECT_EQ(entry.version, 4);
@@ -484,7 +490,7 @@ TEST(ColFileTest, ADamagedEntryDoesNotStopTheWalk) {
     Bytes archive = MixedArchive();
     const ColFile whole = Read(archive);
     // Point the second entry's faces outside it; its size field stays sound.
-    SetU32(archive, whole.entries[1].offset + 100, 0x7FFFFFFF);
+    PatchU32(archive, whole.entries[1].offset + test::kColFaceOffsetAt, 0x7FFFFFFF);
     const ColFile file = Read(archive);
     ASSERT_EQ(file.errors.size(), 1u);
     EXPECT_EQ(file.errors[0].entry, 1u);
@@ -510,7 +516,7 @@ TEST(ColFileTest, ReadsTheLayoutOfEarlierCollisionFiles) {
     ASSERT_EQ(classic.entries.size(), 1u);
     EXPECT_EQ(classic.entries[0].length, bytes.size());
 
-    SetU32(bytes, 4, static_cast<uint32_t>(bytes.size() - 8));
+    PatchU32(bytes, test::kColSizeAt, static_cast<uint32_t>(bytes.size() - 8));
     const ColEntry entry = ReadOne(bytes);
     EXPECT_EQ(entry.name, "house");
     ASSERT_EQ(entry.faces.size(), col.faces.size());
