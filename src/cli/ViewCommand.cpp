@@ -127,14 +127,17 @@ bool DrawModelFile(const ViewPlan& plan, const std::string& path, std::string* p
     view::PictureInput input;
     input.name = name;
     std::vector<std::string> skipped;
-    input.model = view::GatherModelMesh(model, plan.generator.placement, &skipped);
+    size_t skippedCount = 0;
+    input.model = view::GatherModelMesh(model, plan.generator.placement, &skipped, &skippedCount);
+    // The reader keeps at most kMaxKeptProblems of each in words; so does
+    // the gathering of the atomics.
     for (const ModelProblem& p : model.problems)
         input.warnings.push_back("problem: " + p.step + ": " + p.message);
     for (const ModelProblem& w : model.warnings)
         input.warnings.push_back(w.step + ": " + w.message);
     for (const std::string& s : skipped)
         input.warnings.push_back("not drawn: " + s);
-    input.warningCount = model.problemCount + model.warningCount + skipped.size();
+    input.warningCount = model.problemCount + model.warningCount + skippedCount;
 
     ColFile read;  // the collision drawn, when it is read here
     const ColEntry* entry = nullptr;

@@ -793,7 +793,13 @@ std::string DrawPicture(const PictureInput& input, const PictureOptions& options
 }
 
 Mesh GatherModelMesh(const WholeModel& model, Placement placement,
-                     std::vector<std::string>* skipped) {
+                     std::vector<std::string>* skipped, size_t* skippedCount) {
+    size_t skips = 0;
+    const auto skip = [&](const std::string& line) {
+        if (skipped != nullptr && skipped->size() < kMaxKeptProblems)
+            skipped->push_back(line);
+        ++skips;
+    };
     Mesh mesh;
     std::vector<Point3> placed;
     std::vector<MeshTriangle> fromMesh;
@@ -801,8 +807,7 @@ Mesh GatherModelMesh(const WholeModel& model, Placement placement,
         std::string why;
         const GeometryEntry* entry = model.GeometryOf(model.atomics[a]);
         if (!PlaceAtomic(model, a, placement, &placed, &why)) {
-            if (skipped != nullptr)
-                skipped->push_back("atomic " + std::to_string(a) + ": " + why);
+            skip("atomic " + std::to_string(a) + ": " + why);
             continue;
         }
         if (entry == nullptr || entry->geometry == nullptr || placed.empty())
@@ -812,18 +817,14 @@ Mesh GatherModelMesh(const WholeModel& model, Placement placement,
         if (count == 0)
             continue;
         if (g.triangles == nullptr) {
-            if (skipped != nullptr)
-                skipped->push_back("atomic " + std::to_string(a) +
-                                   ": its triangles could not be read");
+            skip("atomic " + std::to_string(a) + ": its triangles could not be read");
             continue;
         }
         const TriangleCheck check = CheckTriangles(g);
         if (check.source == TriangleSource::kBroken) {
-            if (skipped != nullptr)
-                skipped->push_back("atomic " + std::to_string(a) + ": triangle " +
-                                   std::to_string(check.badTriangle) + " names vertex " +
-                                   std::to_string(check.badVertex) +
-                                   ", which its geometry lacks, and no sound Bin Mesh stands in");
+            skip("atomic " + std::to_string(a) + ": triangle " + std::to_string(check.badTriangle) +
+                 " names vertex " + std::to_string(check.badVertex) +
+                 ", which its geometry lacks, and no sound Bin Mesh stands in");
             continue;
         }
         if (mesh.VertexCount() + placed.size() > UINT32_MAX)
@@ -848,6 +849,8 @@ Mesh GatherModelMesh(const WholeModel& model, Placement placement,
                 mesh.indices.insert(mesh.indices.end(), {base + t.a, base + t.b, base + t.c});
         }
     }
+    if (skippedCount != nullptr)
+        *skippedCount = skips;
     return mesh;
 }
 

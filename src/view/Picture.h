@@ -96,9 +96,11 @@ Mesh ReduceMesh(const Mesh& mesh, size_t targetTriangles);
 // The model's triangles as the game draws them: every atomic's, placed as
 // `placement` says (PlaceAtomic), from its triangle list or, where that
 // names a missing vertex, its Bin Mesh. An atomic that cannot be placed or
-// whose triangles cannot be read is left out, and `skipped` (when given)
-// says why, one line each. Throws std::bad_alloc when memory runs out.
+// whose triangles cannot be read is left out: `skipped` (when given) says
+// why, one line each for the first kMaxKeptProblems of them, and
+// `skippedCount` (when given) counts them all. Throws std::bad_alloc when
+// memory runs out.
 Mesh GatherModelMesh(const WholeModel& model, Placement placement,
-                     std::vector<std::string>* skipped = nullptr);
+                     std::vector<std::string>* skipped = nullptr, size_t* skippedCount = nullptr);
 
 }  // namespace brennix::view

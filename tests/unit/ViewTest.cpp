@@ -16,6 +16,7 @@
 #include "col/ColFile.h"
 #include "col/ColGenerate.h"
 #include "dff/WholeModel.h"
+#include "support/HostileModels.h"
 #include "support/ModelBuilder.h"
 #include "view/Picture.h"
 #include "view/Svg.h"
@@ -411,6 +412,40 @@ TEST(PictureTest, AFileFullOfSpheresAndBoxesStaysWithinTheBound) {
     EXPECT_NE(svg.find("65,535 spheres, 65,535 boxes; the first 1,000 spheres drawn; the first "
                        "500 boxes drawn"),
               std::string::npos);
+}
+
+TEST(PictureTest, HostileModelsAreDrawnInBoundedTimeAndSize) {
+    const struct {
+        const char* name;
+        Bytes (*make)(size_t);
+    } cases[] = {
+        {"broken atomics", test::MakeBrokenAtomicsModel},
+        {"empty geometries", test::MakeEmptyGeometriesModel},
+        {"cut geometries", test::MakeCutGeometriesModel},
+        {"huge material counts", test::MakeHugeMaterialCountModel},
+        {"empty bin meshes", test::MakeEmptyBinMeshesModel},
+        {"deep frames", test::MakeDeepFramesModel},
+        {"small geometries", test::MakeSmallGeometriesModel},
+    };
+    for (const auto& c : cases) {
+        const Bytes bytes = c.make(20000);
+        WholeModel model;
+        ASSERT_TRUE(model.Parse(bytes.data(), bytes.size())) << c.name;
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<std::string> skipped;
+        size_t skippedCount = 0;
+        PictureInput input;
+        input.model = GatherModelMesh(model, Placement::kAuto, &skipped, &skippedCount);
+        input.warnings = skipped;
+        input.warningCount = skippedCount;
+        const std::string svg = DrawPicture(input, PictureOptions());
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LE(skipped.size(), kMaxKeptProblems) << c.name;
+        EXPECT_GE(skippedCount, skipped.size()) << c.name;
+        EXPECT_LE(svg.size(), PictureOptions().maxBytes) << c.name;
+        EXPECT_LT(seconds, 10.0) << c.name;
+    }
 }
 
 TEST(PictureTest, SmallModelsAreDrawnWhole) {
