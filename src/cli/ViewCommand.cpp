@@ -148,7 +148,13 @@ bool DrawModelFile(const ViewPlan& plan, const std::string& path, std::string* p
             std::vector<uint8_t> bytes;
             std::string why;
             ColStats stats;
-            if (!GenerateColBytes(model, plan.generator, name, &bytes, &why, nullptr, &stats)) {
+            std::vector<std::string> notes;
+            const bool made =
+                GenerateColBytes(model, plan.generator, name, &bytes, &why, &notes, &stats);
+            // What col would say of it, as col says it.
+            for (const std::string& note : notes)
+                outcome->messages += "[info] " + path + ": " + note + "\n";
+            if (!made) {
                 input.noCollisionReason = "col cannot make it: " + why;
             } else if (!ReadColFile(bytes.data(), bytes.size(), &read) || read.entries.empty()) {
                 input.noCollisionReason = "what col makes does not read back";
