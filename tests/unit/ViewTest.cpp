@@ -171,8 +171,8 @@ struct Loaded {
     WholeModel model;
 };
 
-void Load(const test::ClumpSpec& spec, Loaded* loaded) {
-    loaded->bytes = test::BuildModel(spec);
+void Load(const test::ClumpSpec& plan, Loaded* loaded) {
+    loaded->bytes = test::BuildModel(plan);
     ASSERT_TRUE(loaded->model.Parse(loaded->bytes.data(), loaded->bytes.size()));
 }
 
