@@ -168,6 +168,11 @@ void TriangleTree::Build() {
     }
 }
 
+double TriangleTree::DistanceSquared(uint32_t triangle, const double p[3]) const {
+    return triangle < count_ ? TriangleDistanceSquared(triangle, p)
+                             : std::numeric_limits<double>::infinity();
+}
+
 double TriangleTree::TriangleDistanceSquared(uint32_t triangle, const double p[3]) const {
     const uint32_t* corners = indices_ + 3 * static_cast<size_t>(triangle);
     return PointTriangleSquared({p[0], p[1], p[2]}, Corner(positions_, corners[0]),
@@ -225,6 +230,57 @@ double TriangleTree::Nearest(const double p[3], double limit, double enough,
     return best >= limit * limit ? limit : std::sqrt(best);
 }
 
+namespace {
+
+// How many times a triangle is cut in four while it is shown to lie within
+// the bound: pieces down to 1/64 of its edges.
+constexpr int kCutDepth = 6;
+
+// Whether every point of the triangle a, b, c lies within `bound` of the
+// triangles of `to`, shown without sampling: the distance to one triangle is
+// a convex function of the point, so over the triangle abc it is largest at
+// a corner. The hint is tried first, then the triangle nearest the centre;
+// where neither holds all three corners, the four pieces cut at the edges'
+// middles are tried in turn, down to `depth` more cuts. `beyond` is set to a
+// distance above the bound when a centre lies that far.
+bool WithinBound(const TriangleTree& to, const Vec& a, const Vec& b, const Vec& c, double bound,
+                 int depth, uint32_t* hint, double* beyond) {
+    const double squared = bound * bound;
+    auto worstCorner = [&](uint32_t triangle) {
+        double worst = 0;
+        for (const Vec* q : {&a, &b, &c}) {
+            const double p[3] = {q->x, q->y, q->z};
+            worst = std::max(worst, to.DistanceSquared(triangle, p));
+            if (worst > squared)
+                break;
+        }
+        return worst;
+    };
+    if (*hint < to.TriangleCount() && worstCorner(*hint) <= squared)
+        return true;
+    const Vec m = (a + b + c) * (1.0 / 3);
+    const double p[3] = {m.x, m.y, m.z};
+    uint32_t nearest = *hint;
+    const double d = to.Nearest(p, 2 * bound + 1, 0, &nearest);
+    if (d > bound) {
+        *beyond = d;
+        return false;
+    }
+    if (nearest != *hint && nearest < to.TriangleCount() && worstCorner(nearest) <= squared) {
+        *hint = nearest;
+        return true;
+    }
+    if (depth == 0)
+        return false;
+    const Vec ab = (a + b) * 0.5, bc = (b + c) * 0.5, ca = (c + a) * 0.5;
+    return WithinBound(to, a, ab, ca, bound, depth - 1, hint, beyond) &&
+           WithinBound(to, ab, b, bc, bound, depth - 1, hint, beyond) &&
+           WithinBound(to, ca, bc, c, bound, depth - 1, hint, beyond) &&
+           WithinBound(to, ab, bc, ca, bound, depth - 1, hint, beyond);
+}
+
+}  // namespace
+
 double LargestDistance(const float* positions, const uint32_t* indices, size_t triangleCount,
                        const TriangleTree& to, double spacing, double stopAbove) {
     double largest = 0;
@@ -276,6 +332,23 @@ double LargestDistance(const float* positions, const uint32_t* indices, size_t t
     for (size_t t = 0; t < triangleCount && !stopped; ++t) {
         const Vec a = Corner(positions, indices[3 * t]), b = Corner(positions, indices[3 * t + 1]),
                   c = Corner(positions, indices[3 * t + 2]);
+        if (std::isfinite(stopAbove)) {
+            // Shown within the bound as a whole, the triangle needs no samples
+            // but its corners, whose distances are measured as the lattice's
+            // would be (a query stops once it cannot raise the largest).
+            double beyond = 0;
+            uint32_t shown = hint;
+            if (WithinBound(to, a, b, c, stopAbove, kCutDepth, &shown, &beyond)) {
+                hint = shown;
+                for (const Vec* q : {&a, &b, &c}) {
+                    const double p[3] = {q->x, q->y, q->z};
+                    largest = std::max(largest, to.Nearest(p, limit, largest, &hint));
+                }
+                continue;
+            }
+            if (beyond > stopAbove)
+                return beyond;
+        }
         const double longest =
             std::sqrt(std::max({Dot(b - a, b - a), Dot(c - b, c - b), Dot(a - c, a - c)}));
         double steps = spacing > 0 ? std::ceil(longest / spacing) : 1;

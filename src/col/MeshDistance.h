@@ -22,6 +22,9 @@ public:
     double Nearest(const double p[3], double limit, double enough = 0,
                    uint32_t* triangle = nullptr) const;
     size_t TriangleCount() const { return count_; }
+    // The squared distance from p to triangle `triangle` (infinity for a
+    // number at or above the count).
+    double DistanceSquared(uint32_t triangle, const double p[3]) const;
 
 private:
     struct Node {
@@ -43,6 +46,13 @@ private:
 // corners, and points `spacing` apart along the edges and across it (at most
 // 64 steps an edge). Stops early, returning a value above `stopAbove`, as
 // soon as one sample is farther than that.
+//
+// With a finite `stopAbove`, a triangle is first shown to lie within it
+// whole, without samples: the distance to one triangle of `to` is convex, so
+// three corners within `stopAbove` of one triangle put every point between
+// them there too; pieces of the triangle are tried where no single triangle
+// holds it all. Such a triangle is measured at its corners only; the others
+// are sampled.
 double LargestDistance(const float* positions, const uint32_t* indices, size_t triangleCount,
                        const TriangleTree& to, double spacing, double stopAbove);
 

@@ -163,6 +163,80 @@ TEST(SimplifyTest, ATessellatedBoxBecomesTwelveOutwardFacesOfTwoSurfacesWithoutA
 // Shapes a simplifier left to its own estimate takes beyond the bound: a
 // plate and a bar a little thicker than the bound, an open strip curved along
 // its border, and a flat sheet with a wavy border.
+// The check shows whole triangles within the bound without sampling them;
+// it must still find every place where they stray, as a dense sampler does.
+TEST(SimplifyTest, TrianglesShownWithinTheBoundAreWithinItEverywhere) {
+    using Place = std::array<float, 3> (*)(float, float);
+    struct Case {
+        const char* what;
+        int fromCells, toCells;
+        Place from, to;
+        bool within;  // at 0.05
+    };
+    const Place flat = [](float s, float t) { return std::array<float, 3>{10 * s, 10 * t, 0}; };
+    const Case cases[] = {
+        {"raised 0.04", 1, 40, flat,
+         [](float s, float t) {
+             return std::array<float, 3>{10 * s, 10 * t, 0.04f};
+         },
+         true},
+        {"raised 0.06", 1, 40, flat,
+         [](float s, float t) {
+             return std::array<float, 3>{10 * s, 10 * t, 0.06f};
+         },
+         false},
+        {"a low ridge", 1, 40, flat,
+         [](float s, float t) {
+             return std::array<float, 3>{10 * s, 10 * t, 0.045f * (1 - std::fabs(2 * s - 1))};
+         },
+         true},
+        {"a high ridge", 1, 40, flat,
+         [](float s, float t) {
+             return std::array<float, 3>{10 * s, 10 * t, 0.2f * (1 - std::fabs(2 * s - 1))};
+         },
+         false},
+        // Away from the centres of the two large triangles, which are
+        // looked at first.
+        {"a narrow ridge", 1, 40, flat,
+         [](float s, float t) {
+             return std::array<float, 3>{10 * s, 10 * t,
+                                         std::max(0.0f, 0.1f - 0.4f * std::fabs(10 * s - 9))};
+         },
+         false},
+        {"a fine ridge over a plane", 40, 1,
+         [](float s, float t) {
+             return std::array<float, 3>{10 * s, 10 * t, 0.2f * (1 - std::fabs(2 * s - 1))};
+         },
+         flat, false},
+        {"a sheet folded along a line", 40, 40,
+         [](float s, float t) {
+             return std::array<float, 3>{10 * s, 10 * t, s > 0.5f ? 0.5f * (s - 0.5f) : 0.0f};
+         },
+         [](float s, float t) {
+             return std::array<float, 3>{10 * s, 10 * t,
+                                         0.03f + (s > 0.5f ? 0.5f * (s - 0.5f) : 0.0f)};
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Mesh m;
+        m.Grid(c.fromCells, 0, c.from);
+        const std::vector<uint32_t> from = m.indices;
+        m.indices.clear();
+        m.Grid(c.toCells, 0, c.to);
+        const TriangleTree to(m.positions.data(), m.indices.data(), m.indices.size() / 3);
+        const double fast =
+            LargestDistance(m.positions.data(), from.data(), from.size() / 3, to, 0.025, 0.05);
+        const double dense = Farthest(m.positions, from, m.indices, 0.01);
+        EXPECT_EQ(fast <= 0.05, c.within) << fast;
+        EXPECT_EQ(dense <= 0.05, c.within) << dense;
+        if (c.within) {
+            EXPECT_LE(fast, dense + 1e-6);
+        }
+    }
+}
+
 TEST(SimplifyTest, TheMeasuredCheckHoldsWhereTheSimplifiersEstimateDoesNot) {
     struct Case {
         const char* what;
