@@ -17,6 +17,7 @@
 #include "col/ColGenerate.h"
 #include "col/ColInfo.h"
 #include "dff/WholeModelWrite.h"
+#include "support/ColBuilder.h"
 #include "support/ModelBuilder.h"
 
 namespace brennix::test {
@@ -24,26 +25,18 @@ namespace {
 
 constexpr uint32_t kEntryVehicleCollision = 0x253F2FA;
 
-// A version-1 collision file: the 72-byte head, then counted sections.
+// A version-1 collision file named "old" with so many records of each kind.
 Bytes MakeColl(uint32_t spheres, uint32_t lines, uint32_t boxes, uint32_t vertices,
                uint32_t faces) {
-    Bytes out;
-    PutString(out, "COLL");
-    PutU32(out, 0);
-    PutFixedString(out, "old", 22);
-    PutU16(out, 0);
-    for (int i = 0; i < 10; ++i)
-        PutF32(out, 0.0f);
-    PutU32(out, spheres);
-    out.resize(out.size() + 20 * spheres);
-    PutU32(out, lines);
-    PutU32(out, boxes);
-    out.resize(out.size() + 28 * boxes);
-    PutU32(out, vertices);
-    out.resize(out.size() + 12 * vertices);
-    PutU32(out, faces);
-    out.resize(out.size() + 16 * faces);
-    return out;
+    ColEntryPlan plan;
+    plan.version = 1;
+    plan.name = "old";
+    plan.spheres.resize(spheres);
+    plan.lines.resize(lines);
+    plan.boxes.resize(boxes);
+    plan.vertices.resize(vertices);
+    plan.faces.resize(faces);
+    return BuildColEntry(plan);
 }
 
 Bytes WithFourcc(Bytes bytes, const char* fourcc) {
