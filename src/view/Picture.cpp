@@ -397,7 +397,10 @@ void DrawScaleBar(XmlWriter& xml, const Projection& view, double left, double bo
 // What is drawn of the model and the collision in one attempt.
 struct Drawing {
     const Mesh* model = nullptr;
-    std::vector<uint32_t> faces;  // collision faces drawn, by index
+    // The collision faces drawn, by index into `faces` of `collision`: the
+    // input's, or a simplified copy of them.
+    const ColEntry* collision = nullptr;
+    std::vector<uint32_t> faces;
 };
 
 // The parts of the document, by size, to decide what to reduce.
@@ -517,7 +520,7 @@ std::string Compose(const PictureInput& input, const Drawing& drawing,
         modelBytes += out.size() - before;
         if (col != nullptr) {
             before = out.size();
-            DrawCollisionFaces(xml, *col, drawing.faces, p);
+            DrawCollisionFaces(xml, *drawing.collision, drawing.faces, p);
             collisionBytes += out.size() - before;
             DrawSpheresAndBoxes(xml, *col, p);
         }
@@ -628,25 +631,37 @@ Mesh ReduceMesh(const Mesh& mesh, size_t targetTriangles) {
     Mesh reduced;
     reduced.positions = mesh.positions;
     if (targetTriangles > 0 && valid.VertexCount() > 0) {
-        // Non-finite coordinates would upset the simplifier's grid.
+        // Non-finite coordinates would upset the simplifiers.
         bool finite = true;
         for (float v : valid.positions)
             finite = finite && std::isfinite(v);
         if (finite) {
+            // Edges collapsed down to the target, whatever the error: the
+            // surface stays whole, without holes. Where the mesh cannot be
+            // collapsed that far, grid clustering goes on from there.
             reduced.indices.resize(valid.indices.size());
-            const size_t kept = meshopt_simplifySloppy(reduced.indices.data(), valid.indices.data(),
-                                                       valid.indices.size(), valid.positions.data(),
-                                                       valid.VertexCount(), 3 * sizeof(float),
-                                                       3 * targetTriangles, 1e9f, nullptr);
+            size_t kept =
+                meshopt_simplify(reduced.indices.data(), valid.indices.data(), valid.indices.size(),
+                                 valid.positions.data(), valid.VertexCount(), 3 * sizeof(float),
+                                 3 * targetTriangles, 1e9f, 0, nullptr);
             reduced.indices.resize(kept);
+            if (reduced.TriangleCount() > targetTriangles) {
+                std::vector<uint32_t> clustered(reduced.indices.size());
+                const size_t left = meshopt_simplifySloppy(
+                    clustered.data(), reduced.indices.data(), reduced.indices.size(),
+                    valid.positions.data(), valid.VertexCount(), 3 * sizeof(float),
+                    3 * targetTriangles, 1e9f, nullptr);
+                clustered.resize(left);
+                // The grid can collapse a flat or thin mesh far below the
+                // target, to nothing at all: every k-th triangle then draws
+                // it better.
+                if (clustered.size() / 3 >= targetTriangles / 2)
+                    reduced.indices.swap(clustered);
+            }
         } else {
             reduced.indices = valid.indices;
         }
     }
-    // The simplifier's grid can collapse a flat or thin mesh far below the
-    // target, to nothing at all: every k-th triangle then draws it better.
-    if (reduced.TriangleCount() < targetTriangles / 2)
-        reduced.indices = valid.indices;
     if (reduced.TriangleCount() > targetTriangles) {
         const std::vector<uint32_t> chosen = EveryKth(reduced.TriangleCount(), targetTriangles);
         std::vector<uint32_t> indices;
@@ -655,6 +670,51 @@ Mesh ReduceMesh(const Mesh& mesh, size_t targetTriangles) {
             indices.insert(indices.end(), &reduced.indices[3 * size_t{t}],
                            &reduced.indices[3 * size_t{t} + 3]);
         reduced.indices.swap(indices);
+    }
+    return reduced;
+}
+
+ColEntry ReduceCollisionFaces(const ColEntry& col, const std::vector<uint32_t>& faces,
+                              size_t targetFaces) {
+    ColEntry reduced;
+    reduced.version = col.version;
+    reduced.vertices = col.vertices;
+    // One mesh a colour, each reduced in proportion to its share.
+    std::vector<std::pair<const char*, std::vector<uint32_t>>> byColour;
+    for (uint32_t f : faces) {
+        const char* colour = SurfaceColour(col.version, col.faces[f].surface.material);
+        auto group = std::find_if(byColour.begin(), byColour.end(),
+                                  [colour](const auto& g) { return g.first == colour; });
+        if (group == byColour.end()) {
+            byColour.emplace_back(colour, std::vector<uint32_t>());
+            group = byColour.end() - 1;
+        }
+        group->second.push_back(f);
+    }
+    Mesh mesh;
+    mesh.positions.reserve(3 * col.vertices.size());
+    for (const ColFilePoint& v : col.vertices)
+        mesh.positions.insert(mesh.positions.end(), v.begin(), v.end());
+    for (const auto& [colour, members] : byColour) {
+        mesh.indices.clear();
+        for (uint32_t f : members)
+            mesh.indices.insert(mesh.indices.end(),
+                                {col.faces[f].a, col.faces[f].b, col.faces[f].c});
+        // A colour keeps one face at least, so that none goes missing.
+        const size_t target =
+            targetFaces == 0
+                ? 0
+                : std::max<size_t>(1, static_cast<size_t>(static_cast<double>(targetFaces) *
+                                                          static_cast<double>(members.size()) /
+                                                          static_cast<double>(faces.size())));
+        const Mesh kept = ReduceMesh(mesh, target);
+        ColFileFace face = col.faces[members.front()];
+        for (size_t t = 0; t < kept.TriangleCount(); ++t) {
+            face.a = kept.indices[3 * t];
+            face.b = kept.indices[3 * t + 1];
+            face.c = kept.indices[3 * t + 2];
+            reduced.faces.push_back(face);
+        }
     }
     return reduced;
 }
@@ -672,7 +732,7 @@ std::vector<std::string> LegendLines(const PictureInput& input, const PictureSta
                           Plural(stats.spheres, "sphere", "spheres") + ", " +
                           Plural(stats.boxes, "box", "boxes");
         if (stats.drawnCollisionFaces < stats.collisionFaces)
-            col += "; " + Count(stats.drawnCollisionFaces) + " faces drawn";
+            col += "; drawn simplified, " + Count(stats.drawnCollisionFaces) + " faces";
         if (stats.spheres > kMaxDrawnSpheres)
             col += "; the first " + Count(kMaxDrawnSpheres) + " spheres drawn";
         if (stats.boxes > kMaxDrawnBoxes)
@@ -757,6 +817,7 @@ std::string DrawPicture(const PictureInput& input, const PictureOptions& options
 
     std::string svg;
     Mesh reduced;
+    ColEntry reducedCollision;
     for (int attempt = 0;; ++attempt) {
         Drawing drawing;
         if (modelTarget < stats.modelTriangles) {
@@ -767,9 +828,16 @@ std::string DrawPicture(const PictureInput& input, const PictureOptions& options
             drawing.model = &input.model;
             stats.drawnModelTriangles = stats.modelTriangles;
         }
-        const std::vector<uint32_t> chosen = EveryKth(validFaces.size(), faceTarget);
-        for (uint32_t i : chosen)
-            drawing.faces.push_back(validFaces[i]);
+        if (faceTarget < validFaces.size()) {
+            reducedCollision = ReduceCollisionFaces(*col, validFaces, faceTarget);
+            drawing.collision = &reducedCollision;
+            drawing.faces.resize(reducedCollision.faces.size());
+            for (size_t i = 0; i < drawing.faces.size(); ++i)
+                drawing.faces[i] = static_cast<uint32_t>(i);
+        } else {
+            drawing.collision = col;
+            drawing.faces = validFaces;
+        }
         stats.drawnCollisionFaces =
             drawing.faces.size() + (stats.collisionFaces - validFaces.size());
         Sizes sizes;

@@ -88,10 +88,18 @@ const char* SurfaceColour(int version, uint8_t surface);
 // The background of the views and the picture, "#RRGGBB".
 extern const char* const kBackgroundColour;
 
-// Reduces a mesh to at most `targetTriangles` triangles for drawing: a
-// simplified mesh where that reaches the target, and every k-th triangle of
-// it where it does not. The mesh as it is when it has no more than that.
+// Reduces a mesh to at most `targetTriangles` triangles for drawing: edges
+// collapsed down to the target, then grid clustering where that does not
+// reach it, and every k-th triangle of what is left as the last resort. The
+// mesh as it is when it has no more than that.
 Mesh ReduceMesh(const Mesh& mesh, size_t targetTriangles);
+
+// The collision faces `faces` of `col` (sound ones, by index) reduced as
+// ReduceMesh reduces a mesh, one surface colour at a time, to about
+// `targetFaces` in all: an entry holding `col`'s vertices and the faces
+// drawn, each with the surface of a face of its colour.
+ColEntry ReduceCollisionFaces(const ColEntry& col, const std::vector<uint32_t>& faces,
+                              size_t targetFaces);
 
 // The model's triangles as the game draws them: every atomic's, placed as
 // `placement` says (PlaceAtomic), from its triangle list or, where that

@@ -3,7 +3,6 @@
 // renderer draws it.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -366,10 +365,7 @@ TEST(PictureTest, StaysWithinTheByteBoundAndSaysWhatWasReduced) {
         options.maxBytes = c.maxBytes;
         options.maxModelTriangles = c.maxModelTriangles;
         PictureStats stats;
-        const auto start = std::chrono::steady_clock::now();
         const std::string svg = DrawPicture(input, options, &stats);
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         SCOPED_TRACE(std::to_string(c.maxBytes) + " bytes, collision " +
                      std::to_string(c.collision));
         EXPECT_LE(svg.size(), c.maxBytes);
@@ -378,15 +374,14 @@ TEST(PictureTest, StaysWithinTheByteBoundAndSaysWhatWasReduced) {
         if (c.maxModelTriangles > 0) {
             EXPECT_LE(stats.drawnModelTriangles, c.maxModelTriangles);
         }
-        EXPECT_NE(svg.find("drawn simplified"), std::string::npos);
+        EXPECT_NE(svg.find("triangles; drawn simplified"), std::string::npos);
         if (c.collision && stats.drawnCollisionFaces < 60000) {
-            EXPECT_NE(svg.find("faces drawn"), std::string::npos);
+            EXPECT_NE(svg.find("boxes; drawn simplified"), std::string::npos);
         }
         // The model keeps a fair share of the picture wherever it can.
         if (c.maxBytes >= 2000000) {
             EXPECT_GT(stats.drawnModelTriangles, 2000u);
         }
-        EXPECT_LT(seconds, 5.0);  // a second in a release build; sanitizers are slower
     }
 }
 
@@ -414,7 +409,7 @@ TEST(PictureTest, AFileFullOfSpheresAndBoxesStaysWithinTheBound) {
               std::string::npos);
 }
 
-TEST(PictureTest, HostileModelsAreDrawnInBoundedTimeAndSize) {
+TEST(PictureTest, HostileModelsAreDrawnWithinTheBound) {
     const struct {
         const char* name;
         Bytes (*make)(size_t);
@@ -431,7 +426,6 @@ TEST(PictureTest, HostileModelsAreDrawnInBoundedTimeAndSize) {
         const Bytes bytes = c.make(20000);
         WholeModel model;
         ASSERT_TRUE(model.Parse(bytes.data(), bytes.size())) << c.name;
-        const auto start = std::chrono::steady_clock::now();
         std::vector<std::string> skipped;
         size_t skippedCount = 0;
         PictureInput input;
@@ -439,12 +433,9 @@ TEST(PictureTest, HostileModelsAreDrawnInBoundedTimeAndSize) {
         input.warnings = skipped;
         input.warningCount = skippedCount;
         const std::string svg = DrawPicture(input, PictureOptions());
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_LE(skipped.size(), kMaxKeptProblems) << c.name;
         EXPECT_GE(skippedCount, skipped.size()) << c.name;
         EXPECT_LE(svg.size(), PictureOptions().maxBytes) << c.name;
-        EXPECT_LT(seconds, 10.0) << c.name;
     }
 }
 
@@ -483,6 +474,53 @@ TEST(PictureTest, ReduceMeshMeetsItsTarget) {
         }
         for (uint32_t index : reduced.indices)
             ASSERT_LT(index, mesh.VertexCount());
+    }
+}
+
+// A reduced collision still covers what it covered, in every colour.
+TEST(PictureTest, ReducedCollisionKeepsEveryColourWithoutHoles) {
+    // A 60 x 60 sheet of unit cells: grass (9) to the left, road (0) right.
+    ColEntry col;
+    col.version = 3;
+    const int n = 60;
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i)
+            col.vertices.push_back({static_cast<float>(i), static_cast<float>(j), 0.0f});
+    std::vector<uint32_t> all;
+    for (int j = 0; j < n; ++j) {
+        for (int i = 0; i < n; ++i) {
+            const uint32_t v = static_cast<uint32_t>(j * (n + 1) + i);
+            const uint8_t surface = i < n / 2 ? 9 : 0;
+            for (const std::array<uint32_t, 3> t :
+                 {std::array<uint32_t, 3>{v, v + 1, v + n + 2}, {v, v + n + 2, v + n + 1}}) {
+                ColFileFace face;
+                face.a = t[0];
+                face.b = t[1];
+                face.c = t[2];
+                face.surface.material = surface;
+                all.push_back(static_cast<uint32_t>(col.faces.size()));
+                col.faces.push_back(face);
+            }
+        }
+    }
+    const auto areaOf = [](const ColEntry& e, const char* colour) {
+        double area = 0;
+        for (const ColFileFace& f : e.faces) {
+            if (SurfaceColour(e.version, f.surface.material) != colour)
+                continue;
+            const ColFilePoint &a = e.vertices[f.a], &b = e.vertices[f.b], &c = e.vertices[f.c];
+            area += std::fabs((b[0] - a[0]) * (c[1] - a[1]) - (c[0] - a[0]) * (b[1] - a[1])) / 2;
+        }
+        return area;
+    };
+    for (size_t target : {size_t{8}, size_t{100}, size_t{3000}}) {
+        SCOPED_TRACE(target);
+        const ColEntry reduced = ReduceCollisionFaces(col, all, target);
+        EXPECT_LE(reduced.faces.size(), target + 2);
+        for (uint8_t surface : {uint8_t{0}, uint8_t{9}}) {
+            const char* colour = SurfaceColour(3, surface);
+            EXPECT_NEAR(areaOf(reduced, colour), areaOf(col, colour), 0.02 * n * n);
+        }
     }
 }
 
