@@ -26,7 +26,6 @@ constexpr float kWideCoordinateMin = -8388608.0f;
 constexpr float kWideCoordinateEnd = 8388608.0f;  // not included
 const char* const kAxisNames[3] = {"x", "y", "z"};
 
-
 char Lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
