@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -487,11 +488,17 @@ int RunView(const ViewCommandRequest& command) {
     int exitCode = result.ExitCode();
     std::string more;
     if (page) {
+        // Models of one name from different folders are told apart by path.
+        std::map<std::string, size_t> named;
+        for (const Card& card : cards)
+            ++named[card.name];
         for (size_t i = 0; i < files.size(); ++i) {
             if (!files[i].error.empty()) {
                 cards[i].name = files[i].path;
                 cards[i].failed = true;
                 cards[i].failure = files[i].error;
+            } else if (named[cards[i].name] > 1) {
+                cards[i].name = files[i].path;
             }
         }
         const std::string html = MakePage(cards);

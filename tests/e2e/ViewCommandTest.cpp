@@ -183,5 +183,20 @@ TEST_F(ViewCommandTest, PageHasACardPerModelByNameAndMarksProblems) {
     EXPECT_FALSE(Contains(page, "<link"));
 }
 
+TEST_F(ViewCommandTest, ModelsOfOneNameOnAPageAreToldApartByPath) {
+    MakeDir("models");
+    MakeDir("models/one");
+    MakeDir("models/two");
+    Put("models/one/x.dff", MakeBoxModel());
+    Put("models/two/x.dff", MakeBoxModel());
+    const RunResult result = View({"--html", "page", "-r", "models"});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    const std::string page = Text(Get("page/index.html"));
+    EXPECT_FALSE(Contains(page, "<h2>x</h2>"));
+    const size_t first = page.find("x.dff</h2>");
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(page.find("x.dff</h2>", first + 1), std::string::npos);
+}
+
 }  // namespace
 }  // namespace brennix::e2e
