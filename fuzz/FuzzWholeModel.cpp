@@ -1,13 +1,15 @@
 // Reads arbitrary bytes with the whole-model reader and runs every command's
 // work on them: the info reports (text and JSON), the col generator, the
 // attach rebuild of the clump Extension, the paint command, and the paint
-// rebuild of every geometry. Checks that every geometry array the reader
+// rebuild of every geometry, and the view command's picture of the model and
+// its made collision. Checks that every geometry array the reader
 // views lies inside the input, that the JSON report is one JSON document,
 // that a made collision is a standard COL3 file, that an attached model
 // reads back with the collision entry last in the clump's own Extension,
 // that a model the paint command writes reads back with its day and night
 // colours on every geometry, and that a rebuilt model reads back with the
-// painted day colours on every geometry that reads back whole. Throughout, the heap may hold
+// painted day colours on every geometry that reads back whole, and that the
+// picture is an SVG document within its byte bound. Throughout, the heap may hold
 // at most 8 x the input's bytes + 64 MiB more than before the input; an
 // allocation past that aborts with its stack.
 #include <sanitizer/allocator_interface.h>
@@ -30,6 +32,7 @@
 #include "dff/WholeModelWrite.h"
 #include "stream/Endian.h"
 #include "support/ModelBuilder.h"
+#include "view/Picture.h"
 
 namespace {
 
@@ -128,6 +131,24 @@ void CheckCollision(const WholeModel& model) {
     FUZZ_CHECK(col.length >= 8 && std::memcmp(col.data, "COL3", 4) == 0);
     FUZZ_CHECK(brennix::LoadU32(col.data + 4) == col.length - 8);
     col.Release();
+}
+
+// The picture of the model and the collision col makes of it, as view draws
+// it: an SVG document within its bound.
+void CheckPicture(const WholeModel& model) {
+    brennix::view::PictureInput input;
+    input.name = "fuzz";
+    input.model = brennix::view::GatherModelMesh(model, brennix::Placement::kAuto);
+    brennix::ColEntry entry;
+    std::string why;
+    if (brennix::GenerateColEntry(model, brennix::ColRequest(), "fuzz", &entry, &why))
+        input.collision = &entry;
+    else
+        input.noCollisionReason = why;
+    const brennix::view::PictureOptions options;
+    const std::string svg = brennix::view::DrawPicture(input, options);
+    FUZZ_CHECK(svg.size() <= options.maxBytes);
+    FUZZ_CHECK(svg.compare(0, 5, "<?xml") == 0 && svg.find("</svg>") != std::string::npos);
 }
 
 // The attach rebuild, keeping the collisions or removing them first.
@@ -272,6 +293,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     CheckReports(model);
     CheckCollision(model);
+    CheckPicture(model);
     CheckAttach(model);
     CheckPaintCommand();
     CheckPaintRebuild(model);
