@@ -417,6 +417,13 @@ int RunView(const ViewCommandRequest& command) {
         // What reads of a damaged file is still drawn; the reader's
         // complaints go to standard error once.
         ReadColFile(bytes.data(), bytes.size(), &plan.col);
+        if (plan.col.entries.empty()) {
+            // Nothing to draw from it for any model: the file is refused.
+            PrintError(
+                command.colFile + ": no COL entry could be read" +
+                (plan.col.errors.empty() ? std::string() : ": " + plan.col.errors.front().message));
+            return kExitFailed;
+        }
         for (const ColFileProblem& p : plan.col.errors)
             std::fprintf(stderr, "[warning] %s: %s\n", command.colFile.c_str(), p.message.c_str());
     }

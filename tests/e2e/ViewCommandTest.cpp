@@ -52,6 +52,7 @@ TEST_F(ViewCommandTest, WritesThePicturesAskedForWithItsExitCodes) {
         {{"a.dff", "b.dff", "-o", "pic.svg"}, 2, {}, {"pic.svg", "a.svg"}},
         {{"a.dff", "--embedded", "--no-collision"}, 2, {}, {"a.svg"}},
         {{"a.dff", "--col", "missing.col"}, 2, {}, {"a.svg"}},
+        {{"a.dff", "--col", "notamodel.dff"}, 1, {}, {"a.svg"}},
         {{"a.dff", "--html", "page", "-o", "pic.svg"}, 2, {}, {"pic.svg"}},
         // One model that cannot be read fails that model only.
         {{"a.dff", "missing.dff"}, 1, {"a.svg"}, {}},
