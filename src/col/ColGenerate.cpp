@@ -311,6 +311,7 @@ private:
     void MakeFaceGroups();
     bool Store(std::string* why);
     void StoreEntry();
+    uint8_t BoxMaterial() const;
 
     const WholeModel& model_;
     const ColRequest& request_;
@@ -899,6 +900,12 @@ void Generator::MakeFaceGroups() {
     }
 }
 
+// The box shape takes the first atomic's first material's surface.
+uint8_t Generator::BoxMaterial() const {
+    const std::vector<uint8_t> surfaces = SurfacesOf(GeometryOfChosen(0));
+    return surfaces.empty() ? request_.surface : surfaces[0];
+}
+
 // The collision as a file entry: what reading the COL3 file of the same
 // model gives, with the vertices as they were made.
 void Generator::StoreEntry() {
@@ -911,11 +918,10 @@ void Generator::StoreEntry() {
     }
     entry.radius = CoveringRadius(radiusSquared_);
     if (request_.shape == ColShape::kBox) {
-        const std::vector<uint8_t> surfaces = SurfacesOf(GeometryOfChosen(0));
         ColFileBox box;
         std::memcpy(box.min, bounds_.min, sizeof box.min);
         std::memcpy(box.max, bounds_.max, sizeof box.max);
-        box.surface = {surfaces.empty() ? request_.surface : surfaces[0], 0, 255, 255};
+        box.surface = {BoxMaterial(), 0, 255, 255};
         entry.boxes.push_back(box);
     }
     // A reader finds the vertices only as far as the faces name them.
@@ -956,7 +962,6 @@ bool Generator::Store(std::string* why) {
     header.sphereRadius = CoveringRadius(radiusSquared_);
 
     if (request_.shape == ColShape::kBox) {
-        const std::vector<uint8_t> surfaces = SurfacesOf(GeometryOfChosen(0));
         ColBox* box = new (std::nothrow) ColBox();
         if (box == nullptr || col_->boxes.Add(box) < 0) {
             delete box;
@@ -965,7 +970,7 @@ bool Generator::Store(std::string* why) {
         }
         std::memcpy(box->min, bounds_.min, sizeof box->min);
         std::memcpy(box->max, bounds_.max, sizeof box->max);
-        box->surface = {surfaces.empty() ? request_.surface : surfaces[0], 0, 255, 255};
+        box->surface = {BoxMaterial(), 0, 255, 255};
     }
     if (!mesh_)
         return true;
